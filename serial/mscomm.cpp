@@ -1,0 +1,87 @@
+#include "serial/mscomm.h"
+
+#include "serial/port_map.h"
+
+namespace orvik {
+
+MSComm::MSComm(std::unique_ptr<SerialDevice> device, PortMap ports, Failure& failure,
+               QObject* parent)
+    : QObject(parent)
+    , device_(std::move(device))
+    , ports_(std::move(ports))
+    , failure_(failure)
+{
+    connect(device_.get(), &SerialDevice::received, this, [this] {
+        event_ = kReceiveEvent;
+        emit OnComm();
+    });
+    connect(device_.get(), &SerialDevice::lost, this, [this] {
+        event_ = kDeviceLostEvent;
+        emit OnComm();
+    });
+}
+
+MSComm::~MSComm()
+{
+    device_->close();
+}
+
+void MSComm::setCommPort(int port)
+{
+    if (device_->isOpen()) {
+        failure_.raise(int(CommFailure::PortAlreadyOpen), QStringLiteral("Port already open"));
+        return;
+    }
+    if (port < 1 || port > 16) {
+        failure_.raise(int(CommFailure::InvalidPortNumber), QStringLiteral("Invalid port number"));
+        return;
+    }
+    port_ = port;
+}
+
+void MSComm::setSettings(const QString& text)
+{
+    const auto parsed = parseLineSettings(text);
+    if (!parsed) {
+        failure_.raise(int(CommFailure::InvalidPropertyValue),
+                       QStringLiteral("Invalid property value"));
+        return;
+    }
+    settings_ = *parsed;
+    if (device_->isOpen() && !device_->apply(settings_))
+        failure_.raise(int(CommFailure::InvalidPropertyValue),
+                       QStringLiteral("The port does not take the settings %1").arg(text));
+}
+
+bool MSComm::portOpen() const { return device_->isOpen(); }
+
+void MSComm::setPortOpen(bool open)
+{
+    if (!open) {
+        device_->close();
+        return;
+    }
+    if (device_->isOpen()) {
+        failure_.raise(int(CommFailure::PortAlreadyOpen), QStringLiteral("Port already open"));
+        return;
+    }
+    const QString path = ports_(port_);
+    QString reason;
+    if (!device_->open(canonicalDevicePath(path), settings_, &reason))
+        failure_.raise(int(CommFailure::PortOpenFailed),
+                       QStringLiteral("COM%1 (%2): %3").arg(port_).arg(path, reason));
+}
+
+bool MSComm::setOutput(const QString& text)
+{
+    if (!device_->isOpen())
+        return false;
+    return device_->write(text.toLatin1());
+}
+
+QString MSComm::input()
+{
+    return QString::fromLatin1(device_->readAll());
+}
+
+} // namespace orvik

@@ -1,0 +1,53 @@
+#include "tests/support/fake_serial_device.h"
+
+namespace orvik::test {
+
+bool FakeSerialDevice::open(const QString& path, const LineSettings& s, QString* reason)
+{
+    if (missing.contains(path)) {
+        if (reason)
+            *reason = QStringLiteral("No such file or directory");
+        return false;
+    }
+    open_ = true;
+    openedPath = path;
+    settings = s;
+    ++openings;
+    return true;
+}
+
+bool FakeSerialDevice::apply(const LineSettings& s)
+{
+    settings = s;
+    return true;
+}
+
+bool FakeSerialDevice::write(const QByteArray& bytes)
+{
+    if (!open_)
+        return false;
+    written += bytes;
+    emit wrote(bytes);
+    return true;
+}
+
+QByteArray FakeSerialDevice::readAll()
+{
+    QByteArray out;
+    out.swap(incoming_);
+    return out;
+}
+
+void FakeSerialDevice::inject(const QByteArray& bytes)
+{
+    incoming_ += bytes;
+    emit received();
+}
+
+void FakeSerialDevice::pull()
+{
+    open_ = false;
+    emit lost(QStringLiteral("device removed"));
+}
+
+} // namespace orvik::test

@@ -1,0 +1,185 @@
+// The real window, the real serial port and the real clock against the
+// simulated projector on a pseudo-terminal. Timing tolerances are generous.
+#include "app/form1.h"
+#include "tools/sim/pty_projector.h"
+#include "serial/qt_serial_device.h"
+#include "tests/support/recording_warning_box.h"
+#include "ui/caption.h"
+#include "ui/clock.h"
+
+#include <QProcess>
+#include <QTest>
+
+#include <termios.h>
+
+using namespace orvik;
+using sim::PtyProjector;
+
+namespace {
+
+struct Panel {
+    explicit Panel(PtyProjector::Options options = {})
+        : projector(options)
+    {
+        const QString path = projector.devicePath();
+        form = std::make_unique<Form1>(Form1::Services{
+            clock, warnings, std::make_unique<QtSerialDevice>(), [path](int) { return path; },
+            [this](int code) { exitCodes.append(code); }});
+        form->Form_Load();
+        form->show();
+    }
+    QWidget* control(const char* name) const { return form->control(QLatin1String(name)); }
+    QString caption(const char* name) const
+    {
+        return dynamic_cast<Caption*>(control(name))->caption();
+    }
+    void click(const char* name) { QTest::mouseClick(control(name), Qt::LeftButton); }
+    void openDataPanel() { QTest::keyClick(form->focusWidget(), Qt::Key_H, Qt::ControlModifier); }
+    int framesOf(const QByteArray& frame) const { return int(projector.received().count(frame)); }
+
+    PtyProjector projector;
+    SystemClock clock;
+    test::RecordingWarningBox warnings;
+    QList<int> exitCodes;
+    std::unique_ptr<Form1> form;
+};
+
+} // namespace
+
+class TestEndToEnd : public QObject {
+    Q_OBJECT
+private slots:
+    void buttonsPutTheirFramesOnTheLine()
+    {
+        Panel p;
+        QVERIFY(p.form->MSComm1().portOpen());
+        for (const char* name : {"Command17", "Command18", "Command27", "Command29", "Command3", "Command52"})
+            p.click(name);
+        QTRY_COMPARE(p.projector.received(), QByteArray("C00\rC02\rC05\rC07\rC1E\rC01\r"));
+        QTRY_COMPARE(p.caption("Label12").startsWith(QStringLiteral(" ACK")), true);
+        QTRY_COMPARE_WITH_TIMEOUT(p.caption("Label11"), QString(), 3000);
+        QTRY_COMPARE_WITH_TIMEOUT(p.caption("Label12"), QString(), 3000);
+    }
+
+    void statusQueriesAreDecoded()
+    {
+        Panel p;
+        p.openDataPanel();
+        p.click("Command44");
+        QTRY_COMPARE(p.caption("Label25"), QStringLiteral(" Power ON"));
+        QCOMPARE(p.caption("Label12"), QStringLiteral(" 0 0 CR "));
+        QTRY_COMPARE_WITH_TIMEOUT(p.caption("Label25"), QString(), 3000);
+
+        p.click("Command18"); // POWER OFF
+        QTest::qWait(600);
+        p.click("Command44");
+        QTRY_COMPARE(p.caption("Label25"), QStringLiteral(" Stand by"));
+        QTest::qWait(600);
+        p.click("Command46"); // L-TIME
+        QTRY_COMPARE(p.caption("Label25"), QStringLiteral(" 1 2 3 4 Hour Use"));
+        QTest::qWait(600);
+        p.click("Command47"); // SETTING
+        QTRY_COMPARE(p.caption("Label25"), QStringLiteral(" Normally"));
+    }
+
+    void aReplyInTwoWritesIsDecodedWhenWhole()
+    {
+        PtyProjector::Options split;
+        split.splitAt = 1;
+        split.splitGap = std::chrono::milliseconds(100);
+        Panel p(split);
+        p.click("Command44"); // STATUS
+        QTRY_COMPARE(p.caption("Label12"), QStringLiteral(" 0 "));
+        QCOMPARE(p.caption("Label25"), QString());
+        QTRY_COMPARE(p.caption("Label12"), QStringLiteral(" 0 0 CR "));
+        QCOMPARE(p.caption("Label25"), QStringLiteral(" Power ON"));
+    }
+
+    void aSilentProjectorShowsTheXs()
+    {
+        PtyProjector::Options silent;
+        silent.silent = true;
+        Panel p(silent);
+        p.click("Command17");
+        QTRY_COMPARE_WITH_TIMEOUT(p.caption("Label12"), QStringLiteral(" X X X X"), 2000);
+        QTRY_COMPARE_WITH_TIMEOUT(p.caption("Label11"), QString(), 2000);
+    }
+
+    void holdingVolumeRepeatsEveryQuarterSecond()
+    {
+        Panel p;
+        QWidget* plus = p.control("Command1");
+        QTest::mousePress(plus, Qt::RightButton);
+        QTest::qWait(1100);
+        QTest::mouseRelease(plus, Qt::RightButton);
+        QTest::qWait(300);
+        const int frames = p.framesOf("C09\r");
+        QVERIFY2(frames >= 4 && frames <= 6, qPrintable(QString::number(frames)));
+    }
+
+    void afterAZoomReleaseArrowsRepeatFast()
+    {
+        Panel p;
+        QTest::mouseClick(p.control("Command49"), Qt::LeftButton);
+        QWidget* up = p.control("Command5");
+        QTest::mousePress(up, Qt::LeftButton);
+        QTest::qWait(300);
+        QTest::mouseRelease(up, Qt::LeftButton);
+        QTest::qWait(100);
+        const int frames = p.framesOf("C3C\r");
+        QVERIFY2(frames >= 20 && frames <= 70, qPrintable(QString::number(frames)));
+    }
+
+    void theSpeedOptionChangesTheLine()
+    {
+        Panel p;
+        p.click("Command33");
+        p.click("Option4");
+        termios tio{};
+        ::tcgetattr(p.projector.masterFd(), &tio);
+        QCOMPARE(cfgetospeed(&tio), speed_t(B9600));
+        QVERIFY(!p.control("Frame8")->isVisibleTo(p.form.get()));
+        p.click("Command33");
+        p.click("Option3");
+        ::tcgetattr(p.projector.masterFd(), &tio);
+        QCOMPARE(cfgetospeed(&tio), speed_t(B19200));
+    }
+
+    void theSimulatorProgramServesThePanel()
+    {
+        QProcess sim;
+        sim.start(QStringLiteral(ORVIK_SIM_PATH), {});
+        QVERIFY(sim.waitForStarted());
+        QVERIFY(sim.waitForReadyRead(5000));
+        const QString path = QString::fromLocal8Bit(sim.readLine()).trimmed();
+        QVERIFY(path.startsWith(QLatin1String("/dev/")));
+
+        SystemClock clock;
+        test::RecordingWarningBox warnings;
+        Form1 form({clock, warnings, std::make_unique<QtSerialDevice>(), [path](int) { return path; },
+                    [](int) {}});
+        form.Form_Load();
+        QVERIFY(form.MSComm1().portOpen());
+        QTest::mouseClick(form.control(QStringLiteral("Command45")), Qt::LeftButton);
+        auto* status = dynamic_cast<Caption*>(form.control(QStringLiteral("Label25")));
+        QTRY_COMPARE(status->caption(), QStringLiteral(" Computer"));
+        sim.terminate();
+        QVERIFY(sim.waitForFinished(5000));
+    }
+
+    void withoutADisplayTheProgramSaysWhatToDo()
+    {
+        QProcess panel;
+        QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+        for (const char* name : {"DISPLAY", "WAYLAND_DISPLAY", "QT_QPA_PLATFORM"})
+            env.remove(QLatin1String(name));
+        panel.setProcessEnvironment(env);
+        panel.start(QStringLiteral(ORVIK_CONTROL_PATH), {});
+        QVERIFY(panel.waitForFinished(10000));
+        QCOMPARE(panel.exitCode(), 1);
+        QVERIFY(panel.readAllStandardError().contains("xvfb-run"));
+    }
+};
+
+QTEST_MAIN(TestEndToEnd)
+#include "test_end_to_end.moc"

@@ -1,0 +1,139 @@
+// The panel's timer rules, on the hand-driven clock.
+#include "tests/support/manual_clock.h"
+#include "ui/timer.h"
+
+#include <QTest>
+
+using namespace orvik;
+using namespace std::chrono_literals;
+
+class TestTimer : public QObject {
+    Q_OBJECT
+
+    test::ManualClock clock;
+
+    // Records the clock's time at every tick.
+    struct Ticks {
+        Ticks(Timer& timer, test::ManualClock& clock)
+        {
+            QObject::connect(&timer, &Timer::tick, &timer,
+                             [this, &clock] { at.append(int(clock.now().count())); });
+        }
+        QList<int> at;
+    };
+
+private slots:
+    void startsStoppedAndTicksEveryPeriodOnceEnabled()
+    {
+        Timer t(clock, 200ms);
+        Ticks ticks(t, clock);
+        const int start = int(clock.now().count());
+        clock.advance(1000ms);
+        QVERIFY(ticks.at.isEmpty());
+        t.setEnabled(true);
+        clock.advance(650ms);
+        QCOMPARE(ticks.at, (QList<int>{start + 1200, start + 1400, start + 1600}));
+    }
+
+    void enablingARunningTimerKeepsItsCountdown()
+    {
+        Timer t(clock, 500ms);
+        Ticks ticks(t, clock);
+        const int start = int(clock.now().count());
+        t.setEnabled(true);
+        clock.advance(300ms);
+        t.setEnabled(true);
+        clock.advance(250ms);
+        QCOMPARE(ticks.at, QList<int>{start + 500});
+    }
+
+    void writingTheIntervalOfARunningTimerRestartsIt()
+    {
+        Timer t(clock, 500ms);
+        Ticks ticks(t, clock);
+        const int start = int(clock.now().count());
+        t.setEnabled(true);
+        clock.advance(300ms);
+        t.setInterval(500ms); // same length, fresh countdown
+        clock.advance(700ms);
+        QCOMPARE(ticks.at, QList<int>{start + 800});
+    }
+
+    void writingTheIntervalOfAStoppedTimerOnlyStoresIt()
+    {
+        Timer t(clock, 500ms);
+        Ticks ticks(t, clock);
+        t.setInterval(5ms);
+        clock.advance(100ms);
+        QVERIFY(ticks.at.isEmpty());
+        t.setEnabled(true);
+        clock.advance(20ms);
+        QCOMPARE(ticks.at.size(), 4);
+    }
+
+    void disablingFromItsOwnTickStopsAtOnce()
+    {
+        Timer t(clock, 100ms);
+        int ticks = 0;
+        connect(&t, &Timer::tick, this, [&] {
+            ++ticks;
+            t.setEnabled(false);
+        });
+        t.setEnabled(true);
+        clock.advance(1000ms);
+        QCOMPARE(ticks, 1);
+        QVERIFY(!t.enabled());
+    }
+
+    void aTimerStoppedByAnotherDueAtTheSameTimeDoesNotTick()
+    {
+        Timer first(clock, 100ms);
+        Timer second(clock, 100ms);
+        int secondTicks = 0;
+        connect(&first, &Timer::tick, this, [&] { second.setEnabled(false); });
+        connect(&second, &Timer::tick, this, [&] { ++secondTicks; });
+        first.setEnabled(true);
+        second.setEnabled(true);
+        clock.advance(100ms);
+        QCOMPARE(secondTicks, 0);
+    }
+
+    void fiveMillisecondPeriodsNeitherDriftNorBunch()
+    {
+        Timer t(clock, 5ms);
+        Ticks ticks(t, clock);
+        const int start = int(clock.now().count());
+        t.setEnabled(true);
+        clock.advance(1000ms);
+        QCOMPARE(ticks.at.size(), 200);
+        for (int i = 0; i < ticks.at.size(); ++i)
+            QCOMPARE(ticks.at[i], start + 5 * (i + 1));
+    }
+
+    void zeroIntervalNeverTicks()
+    {
+        Timer t(clock, 0ms);
+        Ticks ticks(t, clock);
+        t.setEnabled(true);
+        clock.advance(1000ms);
+        QVERIFY(ticks.at.isEmpty());
+    }
+
+    void systemClockTimerTicksOnTheEventLoop()
+    {
+        SystemClock system;
+        Timer t(system, 5ms);
+        int ticks = 0;
+        connect(&t, &Timer::tick, this, [&] {
+            if (++ticks == 3)
+                t.setEnabled(false);
+        });
+        t.setEnabled(true);
+        QTRY_COMPARE_WITH_TIMEOUT(ticks, 3, 5000);
+        QTest::qWait(50);
+        QCOMPARE(ticks, 3);
+    }
+};
+
+QTEST_GUILESS_MAIN(TestTimer)
+#include "test_timer.moc"

@@ -1,0 +1,113 @@
+#include "ui/command_button.h"
+
+#include "ui/shift_state.h"
+
+#include <QMouseEvent>
+#include <QStyleOptionButton>
+#include <QStylePainter>
+
+namespace orvik {
+namespace {
+constexpr float kTwipsPerPixel = 15.0F;
+}
+
+CommandButton::CommandButton(QWidget* parent)
+    : QPushButton(parent)
+{
+    // Press-and-hold comes from mouse events and the panel's own timer only;
+    // the button's pressed()/released() also fire for Space and are not used.
+    setAutoRepeat(false);
+    setAutoDefault(false);
+    connect(this, &QPushButton::clicked, this, [this] { emit Click(); });
+}
+
+void CommandButton::setFaceColor(const QColor& color)
+{
+    QPalette pal = palette();
+    pal.setColor(QPalette::Button, color);
+    setPalette(pal);
+}
+
+void CommandButton::mousePressEvent(QMouseEvent* event)
+{
+    const bool starts = held_ == Qt::NoButton;
+    if (starts) {
+        held_ = event->button();
+        lastPos_ = event->position();
+    }
+    QPushButton::mousePressEvent(event);
+    event->accept(); // keep the release of every mouse button on this button
+    if (starts)
+        emit MouseDown(mouseButtonCode(held_), shiftState(event->modifiers()),
+                       float(lastPos_.x()) * kTwipsPerPixel, float(lastPos_.y()) * kTwipsPerPixel);
+}
+
+void CommandButton::mouseReleaseEvent(QMouseEvent* event)
+{
+    if (event->button() == held_) {
+        held_ = Qt::NoButton;
+        lastPos_ = event->position();
+        emit MouseUp(mouseButtonCode(event->button()), shiftState(event->modifiers()),
+                     float(lastPos_.x()) * kTwipsPerPixel, float(lastPos_.y()) * kTwipsPerPixel);
+    }
+    QPushButton::mouseReleaseEvent(event);
+    event->accept();
+}
+
+void CommandButton::endLostHold()
+{
+    if (held_ == Qt::NoButton)
+        return;
+    const Qt::MouseButton button = held_;
+    held_ = Qt::NoButton;
+    setDown(false);
+    emit MouseUp(mouseButtonCode(button), 0, float(lastPos_.x()) * kTwipsPerPixel,
+                 float(lastPos_.y()) * kTwipsPerPixel);
+}
+
+void CommandButton::hideEvent(QHideEvent* event)
+{
+    endLostHold();
+    QPushButton::hideEvent(event);
+}
+
+void CommandButton::changeEvent(QEvent* event)
+{
+    if (event->type() == QEvent::EnabledChange && !isEnabled())
+        endLostHold();
+    QPushButton::changeEvent(event);
+}
+
+bool CommandButton::event(QEvent* event)
+{
+    // Another window (a popup, a message box, another program) took over,
+    // or the mouse grab was taken away: the release will not come here.
+    if (event->type() == QEvent::WindowDeactivate || event->type() == QEvent::UngrabMouse)
+        endLostHold();
+    return QPushButton::event(event);
+}
+
+} // namespace orvik
+
+namespace orvik {
+
+void CommandButton::paintEvent(QPaintEvent*)
+{
+    // The face as the style draws it, and the caption centred and wrapped
+    // at blanks when it is wider than the face ("DISPLAY CLEAR").
+    QStylePainter painter(this);
+    QStyleOptionButton option;
+    initStyleOption(&option);
+    const QString text = option.text;
+    option.text.clear();
+    painter.drawControl(QStyle::CE_PushButton, option);
+    QRect area = style()->subElementRect(QStyle::SE_PushButtonContents, &option, this);
+    if (isDown())
+        area.translate(style()->pixelMetric(QStyle::PM_ButtonShiftHorizontal, &option, this),
+                       style()->pixelMetric(QStyle::PM_ButtonShiftVertical, &option, this));
+    painter.setPen(palette().color(isEnabled() ? QPalette::Active : QPalette::Disabled,
+                                   QPalette::ButtonText));
+    painter.drawText(area, Qt::AlignCenter | Qt::TextWordWrap, text);
+}
+
+} // namespace orvik

@@ -1,0 +1,19 @@
+#include "ui/label.h"
+
+namespace orvik {
+
+Label::Label(QWidget* parent)
+    : QLabel(parent)
+{
+    setTextFormat(Qt::PlainText);
+    setTextInteractionFlags(Qt::NoTextInteraction);
+    setFocusPolicy(Qt::NoFocus);
+}
+
+void Label::setCaption(const QString& text)
+{
+    if (text != QLabel::text())
+        setText(text);
+}
+
+} // namespace orvik

@@ -1,0 +1,14 @@
+#include "ui/modal_warning_box.h"
+
+#include <QMessageBox>
+
+namespace orvik {
+
+void ModalWarningBox::show(const QString& text)
+{
+    QMessageBox box(QMessageBox::Warning, QString(), text, QMessageBox::Ok, parent_);
+    box.setTextFormat(Qt::PlainText);
+    box.exec();
+}
+
+} // namespace orvik
