@@ -5,6 +5,7 @@
 #include "ui/modal_warning_box.h"
 
 #include <QApplication>
+#include <QIcon>
 
 #include <cstdio>
 
@@ -36,6 +37,10 @@ int main(int argc, char* argv[])
     QApplication app(argc, argv);
     QApplication::setApplicationName(QStringLiteral("orvik-control"));
     QApplication::setStyle(QStringLiteral("Fusion")); // button faces take their colours
+    QIcon icon;
+    icon.addFile(QStringLiteral(":/icons/orvik-control-16.png"));
+    icon.addFile(QStringLiteral(":/icons/orvik-control-32.png"));
+    QApplication::setWindowIcon(icon);
 
     orvik::SystemClock clock;
     orvik::ModalWarningBox warning;

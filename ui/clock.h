@@ -25,9 +25,9 @@ public:
     virtual std::unique_ptr<Alarm> makeAlarm(std::function<void()> onFire) = 0;
 };
 
-// Alarms on the event loop. Precise timers keep their phase: each deadline is
-// the previous one plus the period, so a 5 ms repeat neither drifts nor
-// bunches up after a late tick.
+// Alarms on the event loop. They keep their phase: each deadline is the
+// previous one plus the period, so a 5 ms repeat neither drifts nor bunches
+// up after a late tick.
 class SystemClock final : public Clock {
 public:
     std::unique_ptr<Alarm> makeAlarm(std::function<void()> onFire) override;

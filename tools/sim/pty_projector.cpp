@@ -35,6 +35,8 @@ PtyProjector::PtyProjector(Options options, QObject* parent)
             ::tcsetattr(slaveKeeper_, TCSANOW, &tio);
         }
     }
+    if (!options_.listen)
+        return;
     notifier_ = new QSocketNotifier(master_, QSocketNotifier::Read, this);
     connect(notifier_, &QSocketNotifier::activated, this, [this] { onReadable(); });
 }

@@ -22,6 +22,7 @@ public:
         std::chrono::milliseconds delay{0};   // before each reply
         int splitAt = 0;                      // > 0: reply in two writes, split here
         std::chrono::milliseconds splitGap{20};
+        bool listen = true; // false: the owner reads masterFd() itself
     };
 
     explicit PtyProjector(Options options, QObject* parent = nullptr);

@@ -1,0 +1,303 @@
+// orvik-bench: how exactly and how fast the panel works, with the real
+// window (offscreen), the real serial port on a pty and the real clock.
+//   orvik-bench                 the full table (about four minutes)
+//   orvik-bench --frames N      N frames per repeat period (at least 200 for the table)
+//   orvik-bench --soak SECONDS  hold a 5 ms repeat against the simulator that long
+#include "app/form1.h"
+#include "bench/far_end.h"
+#include "bench/process_stats.h"
+#include "serial/qt_serial_device.h"
+#include "serial/traffic_rendering.h"
+#include "tools/sim/pty_projector.h"
+#include "ui/caption.h"
+#include "ui/clock.h"
+#include "ui/timer.h"
+#include "ui/warning_box.h"
+
+#include <QApplication>
+#include <QCommandLineParser>
+#include <QDateTime>
+#include <QEventLoop>
+#include <QSysInfo>
+#include <QTest>
+#include <QTimer>
+
+#include <algorithm>
+#include <cmath>
+#include <cstdio>
+#include <numeric>
+#include <thread>
+
+using namespace orvik;
+using namespace std::chrono_literals;
+using bench::FarEnd;
+using Steady = std::chrono::steady_clock;
+
+namespace {
+
+class SilentWarnings final : public WarningBox {
+public:
+    void show(const QString& text) override { std::fprintf(stderr, "warning: %s\n", qPrintable(text)); }
+};
+
+double toMs(Steady::duration d) { return std::chrono::duration<double, std::milli>(d).count(); }
+
+void runFor(std::chrono::milliseconds duration)
+{
+    QEventLoop loop;
+    QTimer::singleShot(duration, &loop, &QEventLoop::quit);
+    loop.exec();
+}
+
+double percentile(std::vector<double> values, double p)
+{
+    if (values.empty())
+        return 0;
+    std::sort(values.begin(), values.end());
+    const auto index = std::size_t(std::ceil(p / 100.0 * double(values.size()))) - 1;
+    return values[std::min(index, values.size() - 1)];
+}
+
+double mean(const std::vector<double>& values)
+{
+    return values.empty() ? 0 : std::accumulate(values.begin(), values.end(), 0.0) / double(values.size());
+}
+
+struct Panel {
+    explicit Panel(const QString& path)
+    {
+        form = std::make_unique<Form1>(Form1::Services{
+            clock, warnings, std::make_unique<QtSerialDevice>(), [path](int) { return path; }, [](int) {}});
+        form->Form_Load();
+        form->show();
+    }
+    QWidget* control(const char* name) const { return form->control(QLatin1String(name)); }
+    void click(const char* name) { QTest::mouseClick(control(name), Qt::LeftButton); }
+
+    SystemClock clock;
+    SilentWarnings warnings;
+    std::unique_ptr<Form1> form;
+};
+
+bool waitForFrames(const FarEnd& far, std::size_t count, std::chrono::seconds timeout)
+{
+    const auto deadline = Steady::now() + timeout;
+    while (far.frameCount() < count) {
+        if (Steady::now() > deadline)
+            return false;
+        runFor(20ms);
+    }
+    return true;
+}
+
+struct Accuracy {
+    std::size_t frames;
+    double meanPeriod;
+    double p99Deviation;
+};
+
+Accuracy accuracyOf(const std::vector<Steady::time_point>& times, int period, int frames)
+{
+    std::vector<double> intervals;
+    for (std::size_t i = 1; i < times.size() && intervals.size() < std::size_t(frames); ++i)
+        intervals.push_back(toMs(times[i] - times[i - 1]));
+    std::vector<double> deviations;
+    for (double interval : intervals)
+        deviations.push_back(std::abs(interval - period));
+    return {intervals.size(), mean(intervals), percentile(deviations, 99)};
+}
+
+struct RepeatResult {
+    int period;
+    Accuracy atFarEnd; // first byte readable at the far end of the line
+    Accuracy atPanel;  // the repeat timer's tick in the panel
+};
+
+// Holds a button until `frames` repetitions have reached the far end.
+RepeatResult measureRepeat(Panel& panel, FarEnd& far, int period, const char* setup, const char* button,
+                           int frames)
+{
+    if (setup)
+        panel.click(setup);
+    runFor(1200ms); // let the display clear of the set-up pass
+    far.takeFrames();
+    std::vector<Steady::time_point> ticks;
+    const auto connection = QObject::connect(&panel.form->timer(1), &Timer::tick, panel.form.get(),
+                                             [&] { ticks.push_back(Steady::now()); });
+    ticks.push_back(Steady::now());
+    QTest::mousePress(panel.control(button), Qt::LeftButton);
+    waitForFrames(far, std::size_t(frames) + 1, std::chrono::seconds(frames * period / 1000 + 30));
+    QTest::mouseRelease(panel.control(button), Qt::LeftButton);
+    QObject::disconnect(connection);
+    std::vector<Steady::time_point> arrivals;
+    for (const auto& frame : far.takeFrames())
+        arrivals.push_back(frame.firstByte);
+    return {period, accuracyOf(arrivals, period, frames), accuracyOf(ticks, period, frames)};
+}
+
+std::vector<double> pressToWire(Panel& panel, FarEnd& far, int samples)
+{
+    std::vector<double> latencies;
+    QWidget* plus = panel.control("Command1");
+    for (int i = 0; i < samples; ++i) {
+        runFor(5ms);
+        far.takeFrames();
+        const auto pressed = Steady::now();
+        QTest::mousePress(plus, Qt::LeftButton);
+        const auto deadline = Steady::now() + 1s;
+        while (far.frameCount() == 0 && Steady::now() < deadline)
+            std::this_thread::yield();
+        QTest::mouseRelease(plus, Qt::LeftButton);
+        const auto frames = far.takeFrames();
+        if (!frames.empty())
+            latencies.push_back(toMs(frames.front().firstByte - pressed));
+    }
+    return latencies;
+}
+
+std::vector<double> replyToRxd(Panel& panel, FarEnd& far, int samples)
+{
+    std::vector<double> latencies;
+    QWidget* plus = panel.control("Command1");
+    auto* rxd = dynamic_cast<Caption*>(panel.control("Label12"));
+    for (int i = 0; i < samples; ++i) {
+        // A short hold empties the receive buffer, so each reply stands alone.
+        QTest::mousePress(plus, Qt::LeftButton);
+        QTest::mouseRelease(plus, Qt::LeftButton);
+        runFor(5ms);
+        far.takeFrames();
+        const QByteArray reply = QByteArray::number(100 + i % 900) + '\r';
+        const QString shown = renderTraffic(QString::fromLatin1(reply));
+        const auto written = Steady::now();
+        far.send(reply);
+        const auto deadline = written + 2s;
+        while (rxd->caption() != shown && Steady::now() < deadline)
+            QCoreApplication::processEvents();
+        if (rxd->caption() == shown)
+            latencies.push_back(toMs(Steady::now() - written));
+    }
+    return latencies;
+}
+
+struct Load {
+    double cpuPercent;
+    long residentKb;
+};
+
+Load measureLoad(std::chrono::seconds duration)
+{
+    const auto cpu0 = bench::cpuTime();
+    const auto wall0 = Steady::now();
+    runFor(duration);
+    const double cpu = std::chrono::duration<double>(bench::cpuTime() - cpu0).count();
+    const double wall = std::chrono::duration<double>(Steady::now() - wall0).count();
+    return {100.0 * cpu / wall, bench::residentKb()};
+}
+
+int runTable(int frames)
+{
+    FarEnd far;
+    Panel panel(far.devicePath());
+    if (!panel.form->MSComm1().portOpen())
+        return 1;
+    std::printf("Measuring on %s, %s, Qt %s; %d frames a period.\n\n",
+                qPrintable(QSysInfo::prettyProductName()), qPrintable(QSysInfo::currentCpuArchitecture()),
+                qVersion(), frames);
+    std::fflush(stdout);
+
+    std::vector<RepeatResult> repeats;
+    repeats.push_back(measureRepeat(panel, far, 5, "Command49", "Command5", frames)); // after D.Zoom
+    repeats.push_back(measureRepeat(panel, far, 200, "Command13", "Command5", frames)); // after A-IMAGE
+    repeats.push_back(measureRepeat(panel, far, 250, nullptr, "Command1", frames));     // VOL +
+    repeats.push_back(measureRepeat(panel, far, 500, nullptr, "Command6", frames));     // SELECT
+
+    const auto press = pressToWire(panel, far, 200);
+    const auto reply = replyToRxd(panel, far, 200);
+
+    runFor(1500ms);
+    const Load idle = measureLoad(10s);
+    panel.click("Command49"); // the 5 ms arrow context
+    runFor(1200ms);
+    QTest::mousePress(panel.control("Command5"), Qt::LeftButton);
+    const Load holding = measureLoad(10s);
+    QTest::mouseRelease(panel.control("Command5"), Qt::LeftButton);
+    far.takeFrames();
+
+    std::printf("| Measure | Result | Target |\n|---|---|---|\n");
+    for (const RepeatResult& r : repeats) {
+        for (const auto& [where, a] : {std::pair{"at the far end", r.atFarEnd}, std::pair{"in the panel", r.atPanel}}) {
+            const double error = 100.0 * std::abs(a.meanPeriod - r.period) / r.period;
+            std::printf("| repeat every %d ms, %s: mean period (%zu frames) | %.3f ms (%.2f%% off) | within 1%% |\n",
+                        r.period, where, a.frames, a.meanPeriod, error);
+            std::printf("| repeat every %d ms, %s: 99th percentile of deviation | %.3f ms | under 1 ms |\n",
+                        r.period, where, a.p99Deviation);
+        }
+    }
+    std::printf("| mouse press to first byte at the far end: median / 95th percentile (%zu) | %.3f / %.3f ms | median under 1 ms |\n",
+                press.size(), percentile(press, 50), percentile(press, 95));
+    std::printf("| reply written at the far end to RXD line: median / 95th percentile (%zu) | %.3f / %.3f ms | |\n",
+                reply.size(), percentile(reply, 50), percentile(reply, 95));
+    std::printf("| CPU while idle (10 s) | %.3f%% of a core | under 0.5%% |\n", idle.cpuPercent);
+    std::printf("| CPU during a 5 ms hold (10 s) | %.2f%% of a core | |\n", holding.cpuPercent);
+    std::printf("| resident memory idle / during the hold | %.1f / %.1f MB | |\n", idle.residentKb / 1024.0,
+                holding.residentKb / 1024.0);
+    std::printf("| peak resident memory | %.1f MB | under 60 MB |\n", bench::peakResidentKb() / 1024.0);
+    std::printf("| a 4-byte frame on the line at 19200 / 9600 baud (10 bits a character) | %.2f / %.2f ms | physical floor |\n",
+                40 * 1000.0 / 19200, 40 * 1000.0 / 9600);
+    return 0;
+}
+
+int runSoak(int seconds)
+{
+    sim::PtyProjector projector; // answers every frame, like a projector
+    std::size_t frames = 0;
+    QObject::connect(&projector, &sim::PtyProjector::bytesReceived, &projector, [&](const QByteArray& bytes) {
+        frames += std::size_t(bytes.count('\r'));
+        projector.clearReceived();
+    });
+    Panel panel(projector.devicePath());
+    panel.click("Command48"); // D.Zoom: the arrows now repeat every 5 ms
+    runFor(1500ms);
+    const long startKb = bench::residentKb();
+    frames = 0;
+    std::printf("Soak: holding an arrow at 5 ms for %d s against the simulator.\n", seconds);
+    std::printf("| elapsed | frames sent | frames expected | resident memory |\n|---|---|---|---|\n");
+    const auto start = Steady::now();
+    QTest::mousePress(panel.control("Command5"), Qt::LeftButton);
+    const auto report = [&] {
+        const double elapsed = std::chrono::duration<double>(Steady::now() - start).count();
+        std::printf("| %.0f s | %zu | %.0f | %.1f MB |\n", elapsed, frames, 1 + std::floor(elapsed * 1000 / 5),
+                    bench::residentKb() / 1024.0);
+        std::fflush(stdout);
+    };
+    for (int done = 0; done < seconds;) {
+        const int step = std::min(60, seconds - done);
+        runFor(std::chrono::seconds(step));
+        done += step;
+        report();
+    }
+    QTest::mouseRelease(panel.control("Command5"), Qt::LeftButton);
+    runFor(200ms);
+    std::printf("\nResident memory at start %.1f MB, at end %.1f MB; peak %.1f MB.\n", startKb / 1024.0,
+                bench::residentKb() / 1024.0, bench::peakResidentKb() / 1024.0);
+    return 0;
+}
+
+} // namespace
+
+int main(int argc, char* argv[])
+{
+    qputenv("QT_QPA_PLATFORM", "offscreen");
+    QApplication app(argc, argv);
+    QCommandLineParser parser;
+    parser.addHelpOption();
+    const QCommandLineOption framesOption(QStringLiteral("frames"), QStringLiteral("Frames per repeat period."),
+                                          QStringLiteral("n"), QStringLiteral("200"));
+    const QCommandLineOption soakOption(QStringLiteral("soak"), QStringLiteral("Soak for <seconds> instead."),
+                                        QStringLiteral("seconds"));
+    parser.addOptions({framesOption, soakOption});
+    parser.process(app);
+    if (parser.isSet(soakOption))
+        return runSoak(std::max(1, parser.value(soakOption).toInt()));
+    return runTable(std::max(10, parser.value(framesOption).toInt()));
+}

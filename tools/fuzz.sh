@@ -1,0 +1,26 @@
+#!/usr/bin/env bash
+# Builds the libFuzzer targets with clang and runs each for a bounded time
+# (default 60 s) from the seeds in tests/fuzz/corpus. A crash stops the run
+# and leaves its input in build-fuzz/artifacts: turn it into a test.
+#   tools/fuzz.sh [seconds]
+set -euo pipefail
+top=$(cd "$(dirname "$0")/.." && pwd)
+seconds=${1:-60}
+build="$top/build-fuzz"
+
+CC=clang CXX=clang++ cmake -S "$top" -B "$build" -DORVIK_FUZZ=ON -DORVIK_BUILD_BENCH=OFF \
+  -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
+cmake --build "$build" -j"$(nproc)" --target fuzz_traffic fuzz_settings
+mkdir -p "$build/artifacts"
+
+export QT_QPA_PLATFORM=offscreen
+for target in fuzz_traffic fuzz_settings; do
+  work=$(mktemp -d)
+  cp "$top/tests/fuzz/corpus/$target/"* "$work/"
+  echo "== $target: ${seconds} s"
+  "$build/tests/fuzz/$target" "$work" -max_total_time="$seconds" -max_len=4096 \
+    -artifact_prefix="$build/artifacts/$target-" -print_final_stats=1 2>&1 | tail -n 12
+  rc=${PIPESTATUS[0]}
+  rm -rf "$work"
+  [ "$rc" -eq 0 ] || { echo "$target found a failure; see $build/artifacts" >&2; exit "$rc"; }
+done
