@@ -126,7 +126,10 @@ RepeatResult measureRepeat(Panel& panel, FarEnd& far, int period, const char* se
                                              [&] { ticks.push_back(Steady::now()); });
     ticks.push_back(Steady::now());
     QTest::mousePress(panel.control(button), Qt::LeftButton);
-    waitForFrames(far, std::size_t(frames) + 1, std::chrono::seconds(frames * period / 1000 + 30));
+    // One undisturbed run of the event loop for the whole hold: polling the
+    // far end from this thread would itself delay the panel's timers.
+    runFor(std::chrono::milliseconds(period * frames + period / 2));
+    waitForFrames(far, std::size_t(frames) + 1, 5s);
     QTest::mouseRelease(panel.control(button), Qt::LeftButton);
     QObject::disconnect(connection);
     std::vector<Steady::time_point> arrivals;

@@ -11,12 +11,14 @@ namespace {
 using Steady = std::chrono::steady_clock;
 
 // Event-loop wake-ups can come a millisecond or more late (a virtual
-// machine's timer, an idle core waking up). So the alarm wakes a little
-// early, a tenth of its period but at most 2 ms, and waits out the rest
-// on the spot: the deadline is kept to a fraction of a millisecond.
-constexpr Millis kMaxLead{2};
+// machine's timer, an idle core waking up). So an alarm of 50 ms or more
+// wakes 2 ms early and waits out the rest on the spot, which keeps its
+// deadline to a fraction of a millisecond for under 4% of a core. Shorter
+// periods are left to the event loop: waiting there would cost too much.
+constexpr Millis kLead{2};
+constexpr Millis kLeadFrom{50};
 
-Millis leadFor(Millis period) { return std::min(kMaxLead, period / 10); }
+Millis leadFor(Millis period) { return period >= kLeadFrom ? kLead : Millis::zero(); }
 
 class QtAlarm final : public Alarm {
 public:
