@@ -7,6 +7,7 @@
 #include <QHash>
 #include <QWidget>
 
+#include <array>
 #include <functional>
 #include <memory>
 
