@@ -43,19 +43,19 @@ Qt::Alignment alignmentFor(layout::Align align)
     return Qt::AlignLeft | Qt::AlignTop;
 }
 
-void setColors(QWidget* widget, const layout::Control& spec)
+void setColors(QWidget* widget, const layout::Control& row)
 {
     // Each kind takes only its own roles, so that a frame's colours do not
     // leak into the buttons inside it.
-    const bool button = spec.kind == layout::Kind::Button;
+    const bool button = row.kind == layout::Kind::Button;
     QPalette pal = widget->palette();
-    if (spec.backColor) {
-        pal.setColor(button ? QPalette::Button : QPalette::Window, bgrColor(*spec.backColor));
+    if (row.backColor) {
+        pal.setColor(button ? QPalette::Button : QPalette::Window, bgrColor(*row.backColor));
         widget->setAutoFillBackground(!button);
     }
-    if (spec.extra.foreColor)
+    if (row.extra.foreColor)
         pal.setColor(button ? QPalette::ButtonText : QPalette::WindowText,
-                     bgrColor(*spec.extra.foreColor));
+                     bgrColor(*row.extra.foreColor));
     widget->setPalette(pal);
 }
 
@@ -87,7 +87,15 @@ Form1::Form1(Services services, QWidget* parent)
     wireHandlers();
 }
 
-Form1::~Form1() = default;
+Form1::~Form1()
+{
+    // The controls outlive the handlers when the window is destroyed: what
+    // they say on their way out (a hold ended by hiding) must not reach them.
+    for (QWidget* control : std::as_const(controls_))
+        control->disconnect(this);
+    for (Timer* t : timers_)
+        t->disconnect(this);
+}
 
 template <typename T> T* Form1::find(const char* name) const
 {
@@ -131,22 +139,22 @@ void Form1::buildControls()
     controls_.insert(image->objectName(), image);
 
     std::vector<std::pair<int, QWidget*>> focusOrder;
-    for (const layout::Control& spec : layout::controls()) {
-        QWidget* container = spec.container == "Form1"
+    for (const layout::Control& row : layout::controls()) {
+        QWidget* container = row.container == "Form1"
                                  ? this
-                                 : controls_.value(QString::fromLatin1(spec.container));
+                                 : controls_.value(QString::fromLatin1(row.container));
         Q_ASSERT(container);
-        const QString caption = QString::fromUtf8(spec.caption);
+        const QString caption = QString::fromUtf8(row.caption);
         QWidget* widget = nullptr;
-        switch (spec.kind) {
+        switch (row.kind) {
         case layout::Kind::Frame:
             widget = new Frame(container);
             break;
         case layout::Kind::Label: {
             auto* label = new Label(container);
             label->setCaption(caption);
-            label->setAlignment(alignmentFor(spec.extra.align));
-            if (spec.extra.singleBorder) {
+            label->setAlignment(alignmentFor(row.extra.align));
+            if (row.extra.singleBorder) {
                 label->setFrameStyle(QFrame::Panel | QFrame::Sunken);
                 label->setIndent(2);
             }
@@ -157,23 +165,23 @@ void Form1::buildControls()
             auto* button = new CommandButton(container);
             button->setCaption(caption);
             widget = button;
-            focusOrder.emplace_back(spec.tabIndex, button);
+            focusOrder.emplace_back(row.tabIndex, button);
             break;
         }
         case layout::Kind::Option: {
             auto* option = new OptionButton(container);
             option->setCaption(caption);
-            option->setValue(spec.extra.selected);
+            option->setValue(row.extra.selected);
             widget = option;
-            focusOrder.emplace_back(spec.tabIndex, option);
+            focusOrder.emplace_back(row.tabIndex, option);
             break;
         }
         }
-        widget->setObjectName(QString::fromLatin1(spec.name));
-        widget->setGeometry(px(spec.left), px(spec.top), px(spec.width), px(spec.height));
-        widget->setFont(fontFor(spec.font));
-        setColors(widget, spec);
-        if (spec.extra.hidden)
+        widget->setObjectName(QString::fromLatin1(row.name));
+        widget->setGeometry(px(row.left), px(row.top), px(row.width), px(row.height));
+        widget->setFont(fontFor(row.font));
+        setColors(widget, row);
+        if (row.extra.hidden)
             widget->hide();
         widget->installEventFilter(this);
         controls_.insert(widget->objectName(), widget);

@@ -311,6 +311,15 @@ private slots:
         QVERIFY(!f.control<CommandButton>("Command1")->isDown());
     }
 
+    void destroyingTheWindowDuringAHoldIsSafe()
+    {
+        FormFixture f;
+        f.load();
+        press(f, "Command1");
+        f.form.reset();
+        f.advance(1000);
+    }
+
     void hidingTheWindowEndsTheHold()
     {
         FormFixture f;
