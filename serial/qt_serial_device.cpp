@@ -2,6 +2,13 @@
 
 #include <QSerialPort>
 
+#include <algorithm>
+
+#ifdef Q_OS_UNIX
+#include <cerrno>
+#include <unistd.h>
+#endif
+
 namespace orvik {
 namespace {
 
@@ -110,15 +117,40 @@ bool QtSerialDevice::write(const QByteArray& bytes)
 {
     if (!port_->isOpen())
         return false;
-    if (port_->write(bytes) != bytes.size())
+    qsizetype done = 0;
+#ifdef Q_OS_UNIX
+    // Straight to the device, so the frame is on the line now rather than at
+    // the next event-loop pass. Not QSerialPort::flush(): it also waits for
+    // the output to drain (tcdrain), which holds the whole window for the
+    // frame's time on the line and throws off the repeat timer.
+    if (port_->bytesToWrite() == 0) { // nothing queued that must go first
+        ssize_t n = 0;
+        do
+            n = ::write(int(port_->handle()), bytes.constData(), size_t(bytes.size()));
+        while (n < 0 && errno == EINTR);
+        if (n < 0 && errno != EAGAIN && errno != EWOULDBLOCK) {
+            lose(qt_error_string(errno));
+            return false;
+        }
+        done = std::max<qsizetype>(n, 0);
+    }
+#endif
+    // What the device would not take now goes out as it makes room.
+    if (done < bytes.size() && port_->write(bytes.constData() + done, bytes.size() - done) != bytes.size() - done)
         return false;
-    port_->flush(); // on the line now, not at the next event-loop pass
     return true;
 }
 
 QByteArray QtSerialDevice::readAll()
 {
     return port_->isOpen() ? port_->readAll() : QByteArray();
+}
+
+void QtSerialDevice::lose(const QString& reason)
+{
+    port_->close();
+    port_->clearError();
+    emit lost(reason);
 }
 
 void QtSerialDevice::onError()
@@ -128,13 +160,9 @@ void QtSerialDevice::onError()
     switch (port_->error()) {
     case QSerialPort::ReadError:
     case QSerialPort::WriteError:
-    case QSerialPort::ResourceError: {
-        const QString reason = port_->errorString();
-        port_->close();
-        port_->clearError();
-        emit lost(reason);
+    case QSerialPort::ResourceError:
+        lose(port_->errorString());
         break;
-    }
     default:
         port_->clearError();
         break;

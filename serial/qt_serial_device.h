@@ -29,6 +29,7 @@ public:
 
 private:
     void onError();
+    void lose(const QString& reason);
 
     std::unique_ptr<QSerialPort> port_;
     bool opening_ = false;

@@ -11,6 +11,7 @@
 #include <QTest>
 
 #include <termios.h>
+#include <unistd.h>
 
 using namespace orvik;
 using sim::PtyProjector;
@@ -153,6 +154,47 @@ private slots:
         port.comm.setPortOpen(false);
         port.comm.setPortOpen(false); // closing a closed port is fine
         QVERIFY(!port.comm.portOpen());
+    }
+
+    // A send never waits for the line: what the device cannot take now is
+    // queued behind what it took, and later sends queue behind that.
+    void sendsThatOutrunTheLineArriveWholeAndInOrder()
+    {
+        PtyProjector::Options passive;
+        passive.listen = false; // nobody reads until the end of the test
+        PtyProjector far(passive);
+        Port port(far.devicePath());
+        port.comm.setPortOpen(true);
+        QVERIFY(port.comm.portOpen());
+
+        QByteArray sent;
+        const auto send = [&](int i) {
+            const QString frame = QStringLiteral("C%1\r").arg(i % 256, 2, 16, QLatin1Char('0')).toUpper();
+            QVERIFY(port.comm.setOutput(frame));
+            sent += frame.toLatin1();
+        };
+        int i = 0;
+        while (port.device().port().bytesToWrite() == 0 && i < 1'000'000) // until the line is full
+            send(i++);
+        QVERIFY(port.device().port().bytesToWrite() > 0);
+        QByteArray arrived;
+        const auto readSome = [&] {
+            char buffer[4096];
+            for (ssize_t n; (n = ::read(far.masterFd(), buffer, sizeof buffer)) > 0;)
+                arrived.append(buffer, n);
+        };
+        readSome(); // the device has room again, but the queue goes first
+        for (const int end = i + 100; i < end; ++i)
+            send(i);
+
+        QTRY_VERIFY_WITH_TIMEOUT(
+            [&] {
+                readSome();
+                return arrived.size() >= sent.size();
+            }(),
+            10000);
+        QCOMPARE(arrived, sent);
+        QVERIFY(port.comm.portOpen());
     }
 
     void aFarEndThatGoesAwayClosesThePortWithoutSpinning()
