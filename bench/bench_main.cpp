@@ -123,8 +123,9 @@ Accuracy bareLoop(int period, int frames)
     for (int i = 0; i < frames; ++i) {
         deadline += std::chrono::milliseconds(period);
         std::this_thread::sleep_until(deadline - 2ms);
-        while (Steady::now() < deadline)
-            std::this_thread::yield();
+        while (Steady::now() < deadline) {
+            // spin, as the alarms do
+        }
         ticks.push_back(Steady::now());
     }
     return accuracyOf(ticks, period, frames);
@@ -237,7 +238,7 @@ int runTable(int frames, bool oneCore)
     repeats.push_back(measureRepeat(panel, far, 250, nullptr, "Command1", frames));     // VOL +
     repeats.push_back(measureRepeat(panel, far, 500, nullptr, "Command6", frames));     // SELECT
 
-    const Accuracy floor = bareLoop(250, frames);
+    const Accuracy bare = bareLoop(250, frames);
 
     const auto press = pressToWire(panel, far, 200);
     const auto reply = replyToRxd(panel, far, 200);
@@ -262,7 +263,7 @@ int runTable(int frames, bool oneCore)
         }
     }
     std::printf("| a bare loop every 250 ms, no panel: 99th percentile of deviation | %.3f ms (%zu of %zu over 1 ms) | machine floor |\n",
-                floor.p99Deviation, floor.overOneMs, floor.frames);
+                bare.p99Deviation, bare.overOneMs, bare.frames);
     std::printf("| mouse press to first byte at the far end: median / 95th percentile (%zu) | %.3f / %.3f ms | median under 1 ms |\n",
                 press.size(), percentile(press, 50), percentile(press, 95));
     std::printf("| reply written at the far end to RXD line: median / 95th percentile (%zu) | %.3f / %.3f ms | |\n",
@@ -312,7 +313,6 @@ int runSoak(int seconds)
                 bench::residentKb() / 1024.0, bench::peakResidentKb() / 1024.0);
     return 0;
 }
-
 
 // Keeps the whole benchmark, the far end's reader included, on the first core
 // it may use. The panel does all its work on one thread anyway; what this
