@@ -1,6 +1,7 @@
 #include "bench/far_end.h"
 
 #include <poll.h>
+#include <sys/eventfd.h>
 #include <unistd.h>
 
 namespace orvik::bench {
@@ -15,22 +16,32 @@ sim::PtyProjector::Options passive()
 
 FarEnd::FarEnd()
     : pty_(passive())
+    , stopFd_(::eventfd(0, EFD_CLOEXEC))
     , reader_([this] { readLoop(); })
 {
 }
 
 FarEnd::~FarEnd()
 {
-    stop_ = true;
+    const std::uint64_t one = 1;
+    [[maybe_unused]] const ssize_t written = ::write(stopFd_, &one, sizeof one);
     reader_.join();
+    ::close(stopFd_);
 }
 
+// Sleeps until bytes come or the destructor says stop: a reader that woke
+// on a time-out would take the panel's core now and then, in the middle of
+// what is being measured.
 void FarEnd::readLoop()
 {
     char buffer[4096];
-    while (!stop_) {
-        pollfd pfd{pty_.masterFd(), POLLIN, 0};
-        if (::poll(&pfd, 1, 50) <= 0 || !(pfd.revents & POLLIN))
+    for (;;) {
+        pollfd pfd[2] = {{pty_.masterFd(), POLLIN, 0}, {stopFd_, POLLIN, 0}};
+        if (::poll(pfd, 2, -1) <= 0)
+            continue;
+        if (pfd[1].revents)
+            return;
+        if (!(pfd[0].revents & POLLIN))
             continue;
         const SteadyTime now = std::chrono::steady_clock::now();
         const ssize_t n = ::read(pty_.masterFd(), buffer, sizeof buffer);

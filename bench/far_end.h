@@ -4,8 +4,8 @@
 
 #include <QByteArray>
 
-#include <atomic>
 #include <chrono>
+#include <cstdint>
 #include <mutex>
 #include <thread>
 #include <vector>
@@ -38,7 +38,7 @@ private:
     void readLoop();
 
     sim::PtyProjector pty_;
-    std::atomic<bool> stop_{false};
+    int stopFd_;
     mutable std::mutex mutex_;
     std::vector<Frame> frames_;
     Frame partial_;

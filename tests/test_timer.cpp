@@ -110,6 +110,45 @@ private slots:
             QCOMPARE(ticks.at[i], start + 5 * (i + 1));
     }
 
+    // The window's thread held up now and then (a long paint, a busy
+    // machine): the repeat must not send two frames closer than its period
+    // to catch up, nor send a burst after a long hold-up.
+    void aLateTickIsFollowedByAFullPeriodNotAnEarlyOne()
+    {
+        Timer t(clock, 250ms);
+        Ticks ticks(t, clock);
+        const int start = int(clock.now().count());
+        t.setEnabled(true);
+        clock.advance(499ms);
+        clock.stall(4ms); // the tick due at 500 comes at 503
+        clock.advance(500ms);
+        QCOMPARE(ticks.at, (QList<int>{start + 250, start + 503, start + 753, start + 1003}));
+    }
+
+    void aTickLateByAMillisecondKeepsThePhase()
+    {
+        Timer t(clock, 200ms);
+        Ticks ticks(t, clock);
+        const int start = int(clock.now().count());
+        t.setEnabled(true);
+        clock.advance(199ms);
+        clock.stall(2ms); // due at 200, comes at 201
+        clock.advance(400ms);
+        QCOMPARE(ticks.at, (QList<int>{start + 201, start + 400, start + 600}));
+    }
+
+    void aStallOfManyPeriodsGivesOneTickThenTheRhythmAgain()
+    {
+        Timer t(clock, 5ms);
+        Ticks ticks(t, clock);
+        const int start = int(clock.now().count());
+        t.setEnabled(true);
+        clock.advance(10ms);
+        clock.stall(23ms);
+        clock.advance(10ms);
+        QCOMPARE(ticks.at, (QList<int>{start + 5, start + 10, start + 33, start + 38, start + 43}));
+    }
+
     void zeroIntervalNeverTicks()
     {
         Timer t(clock, 0ms);
@@ -132,6 +171,35 @@ private slots:
         QTRY_COMPARE_WITH_TIMEOUT(ticks, 3, 5000);
         QTest::qWait(50);
         QCOMPARE(ticks, 3);
+    }
+
+    // On the system clock an alarm due a few milliseconds after another is
+    // fired straight after it, without going back to the event loop. Order,
+    // one tick a period, and a stop by the alarm before must still hold.
+    void systemClockAlarmsCloseTogetherKeepTheirOrderAndStops()
+    {
+        SystemClock system;
+        QStringList fired;
+        auto first = system.makeAlarm([&] { fired << QStringLiteral("first"); });
+        auto second = system.makeAlarm([&] { fired << QStringLiteral("second"); });
+        first->start(60ms);
+        second->start(64ms);
+        QTRY_COMPARE_WITH_TIMEOUT(fired.size(), 4, 5000);
+        first->stop();
+        second->stop();
+        QCOMPARE(fired, (QStringList{"first", "second", "first", "second"}));
+
+        fired.clear();
+        auto stopper = system.makeAlarm([&] {
+            fired << QStringLiteral("stopper");
+            second->stop();
+        });
+        stopper->start(60ms);
+        second->start(63ms);
+        QTRY_COMPARE_WITH_TIMEOUT(fired.size(), 2, 5000);
+        stopper->stop();
+        QTest::qWait(80);
+        QCOMPARE(fired, (QStringList{"stopper", "stopper"}));
     }
 };
 

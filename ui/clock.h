@@ -25,12 +25,30 @@ public:
     virtual std::unique_ptr<Alarm> makeAlarm(std::function<void()> onFire) = 0;
 };
 
-// Alarms on the event loop. They keep their phase: each deadline is the
-// previous one plus the period, so a 5 ms repeat neither drifts nor bunches
-// up after a late tick.
+// The next deadline of an alarm due at `due` that fired at `firedAt`. On time
+// (within a millisecond, the event loop's own grain) it keeps the phase, so a
+// 5 ms repeat does not drift. A later tick is not made up by an early one: the
+// next comes a full period after it, so no two ticks come more than a
+// millisecond closer together than the period, and a stall of several periods
+// gives one tick, not a burst.
+inline constexpr Millis kOnTimeWithin{1};
+
+template <class Time>
+Time nextDeadline(Time due, Time firedAt, Millis period)
+{
+    return (firedAt - due > kOnTimeWithin ? firedAt : due) + period;
+}
+
+// Alarms on the event loop, following nextDeadline(). Alarms may outlive
+// their clock.
 class SystemClock final : public Clock {
 public:
+    SystemClock();
+    ~SystemClock() override;
     std::unique_ptr<Alarm> makeAlarm(std::function<void()> onFire) override;
+
+private:
+    std::shared_ptr<struct AlarmList> alarms_;
 };
 
 } // namespace orvik

@@ -59,13 +59,20 @@ void ManualClock::advance(Millis by)
         }
         if (!next)
             break;
-        now_ = next->deadline_;
-        // The next deadline keeps the phase; a restart in the handler wins.
-        next->deadline_ += next->period_;
+        const Millis due = next->deadline_;
+        now_ = std::max(now_, due);
+        // As on the system clock; a restart in the handler wins.
+        next->deadline_ = nextDeadline(due, now_, next->period_);
         next->order_ = ++sequence_;
         next->onFire_();
     }
     now_ = target;
+}
+
+void ManualClock::stall(Millis by)
+{
+    now_ += by;
+    advance(Millis::zero());
 }
 
 } // namespace orvik::test

@@ -9,7 +9,8 @@ namespace orvik::test {
 
 // A clock that moves only when the test says so. advance() fires every
 // alarm that falls due on the way, in deadline order, each handler running
-// to completion before the next, as the event loop would.
+// to completion before the next, as the event loop would. stall() holds the
+// event loop up: alarms falling due in it fire late, once, at its end.
 class ManualClock final : public Clock {
 public:
     ~ManualClock() override;
@@ -17,6 +18,7 @@ public:
 
     Millis now() const { return now_; }
     void advance(Millis by);
+    void stall(Millis by);
 
 private:
     class ManualAlarm;
