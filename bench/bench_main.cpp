@@ -119,18 +119,16 @@ Accuracy accuracyOf(const std::vector<Steady::time_point>& times, int period, in
 // this shows is the machine's, not the panel's.
 Accuracy bareLoop(int period, int frames)
 {
+    const std::chrono::milliseconds step(period);
     std::vector<Steady::time_point> ticks{Steady::now()};
-    auto deadline = ticks.front();
+    auto deadline = ticks.front() + step;
     for (int i = 0; i < frames; ++i) {
-        deadline += std::chrono::milliseconds(period);
         std::this_thread::sleep_until(deadline - 2ms);
         while (Steady::now() < deadline) {
             // spin, as the alarms do
         }
-        const auto now = Steady::now();
-        if (now - deadline > 1ms)
-            deadline = now;
-        ticks.push_back(now);
+        ticks.push_back(Steady::now());
+        deadline = nextDeadline(deadline, ticks.back(), step);
     }
     return accuracyOf(ticks, period, frames);
 }
