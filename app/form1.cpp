@@ -2,8 +2,9 @@
 
 #include "app/layout.h"
 #include "commands/projector_commands.h"
-#include "commands/status_decoder.h"
+#include "commands/status_queries.h"
 #include "serial/exchange_engine.h"
+#include "serial/qt_serial_device.h"
 #include "ui/colors.h"
 #include "ui/command_button.h"
 #include "ui/fonts.h"
@@ -24,8 +25,6 @@ namespace orvik {
 namespace {
 
 #include "app/logo.xpm"
-
-constexpr int px(int twips) { return (twips + layout::kTwipsPerPixel / 2) / layout::kTwipsPerPixel; }
 
 QFont fontFor(layout::FontKey key)
 {
@@ -84,7 +83,7 @@ Form1::Form1(Services services, QWidget* parent)
     commands_ = std::make_unique<ProjectorCommands>(
         *engine_, ProjectorCommands::Timers{timer(1), timer(2), timer(4)},
         ProjectorCommands::Lines{*txd, *rxd});
-    wireHandlers();
+    initActionsConnections();
 }
 
 Form1::~Form1()
@@ -97,17 +96,12 @@ Form1::~Form1()
         t->disconnect(this);
 }
 
-template <typename T> T* Form1::find(const char* name) const
-{
-    return qobject_cast<T*>(controls_.value(QLatin1String(name)));
-}
-
 Timer& Form1::timer(int number) const { return *timers_.at(std::size_t(number - 1)); }
 
 void Form1::buildWindow()
 {
     installGothicSubstitutes();
-    const layout::Window& w = layout::window();
+    const layout::Window& w = layout::kWindow;
     setWindowTitle(QString::fromUtf8(w.caption));
     setWindowFlags(Qt::Window | Qt::WindowTitleHint | Qt::WindowSystemMenuHint
                    | Qt::WindowMinimizeButtonHint | Qt::WindowCloseButtonHint
@@ -118,7 +112,7 @@ void Form1::buildWindow()
     setPalette(pal);
     setAutoFillBackground(true);
     setFont(fontFor(w.font));
-    setFixedSize(px(w.clientWidth), px(w.clientHeight));
+    setFixedSize(pixels(w.clientWidth), pixels(w.clientHeight));
     installEventFilter(this); // sees every key first, like the controls' filters
 }
 
@@ -126,7 +120,7 @@ void Form1::buildControls()
 {
     // Lines are drawn on the window itself, behind every control.
     for (const layout::Line& line : layout::lines()) {
-        auto* shape = new LineShape(QLine(px(line.x1), px(line.y1), px(line.x2), px(line.y2)),
+        auto* shape = new LineShape(QLine(pixels(line.x1), pixels(line.y1), pixels(line.x2), pixels(line.y2)),
                                     bgrColor(layout::kLineColor), layout::kLineWidth, this);
         shape->setObjectName(QString::fromLatin1(line.name));
         controls_.insert(shape->objectName(), shape);
@@ -134,7 +128,7 @@ void Form1::buildControls()
 
     auto* image = new Picture(this);
     image->setObjectName(QStringLiteral("Image1"));
-    image->move(px(8160), 0);
+    image->move(pixels(8160), 0);
     image->setBitmap(QPixmap(logo_xpm));
     controls_.insert(image->objectName(), image);
 
@@ -178,7 +172,7 @@ void Form1::buildControls()
         }
         }
         widget->setObjectName(QString::fromLatin1(row.name));
-        widget->setGeometry(px(row.left), px(row.top), px(row.width), px(row.height));
+        widget->setGeometry(pixels(row.left), pixels(row.top), pixels(row.width), pixels(row.height));
         widget->setFont(fontFor(row.font));
         setColors(widget, row);
         if (row.extra.hidden)
@@ -204,42 +198,13 @@ void Form1::buildTimers(Clock& clock)
     }
 }
 
-void Form1::wireHandlers()
-{
-    for (const OneShotButton& row : oneShotButtons())
-        connect(find<CommandButton>(row.control.data()), &CommandButton::Click, this,
-                [this, &row] { commands_->click(row); });
-    for (const StatusQuery& row : statusQueries())
-        connect(find<CommandButton>(row.control.data()), &CommandButton::Click, this,
-                [this, &row] { commands_->query(row); });
-    for (const HoldButton& row : holdButtons()) {
-        auto* button = find<CommandButton>(row.control.data());
-        connect(button, &CommandButton::MouseDown, this, [this, &row] { commands_->press(row); });
-        connect(button, &CommandButton::MouseUp, this, [this, &row] { commands_->release(row); });
-    }
-
-    connect(&timer(1), &Timer::tick, this, [this] { commands_->Timer1_Timer(); });
-    connect(&timer(2), &Timer::tick, this, [this] { engine_->Timer2_Timer(); });
-    connect(&timer(3), &Timer::tick, this, &Form1::Timer3_Timer);
-    connect(&timer(4), &Timer::tick, this, [this] { engine_->Timer4_Timer(); });
-    connect(comm_.get(), &MSComm::OnComm, this, [this] { engine_->MSComm1_OnComm(); });
-
-    connect(option1_, &OptionButton::Click, this, &Form1::Option1_Click);
-    connect(find<OptionButton>("Option2"), &OptionButton::Click, this, &Form1::Option2_Click);
-    connect(find<OptionButton>("Option3"), &OptionButton::Click, this, &Form1::Option3_Click);
-    connect(find<OptionButton>("Option4"), &OptionButton::Click, this, &Form1::Option4_Click);
-    connect(find<CommandButton>("Command33"), &CommandButton::Click, this, &Form1::Command33_Click);
-    connect(find<CommandButton>("Command16"), &CommandButton::Click, this, &Form1::Command16_Click);
-    connect(command34_, &CommandButton::Click, this, &Form1::Command34_Click);
-}
-
-int Form1::Height() const { return height() * layout::kTwipsPerPixel; }
+int Form1::Height() const { return height() * kTwipsPerPixel; }
 
 void Form1::setHeight(int twips)
 {
     // The top edge stays where it is; what lies below the new bottom edge is
     // out of sight.
-    setFixedHeight(px(twips));
+    setFixedHeight(pixels(twips));
 }
 
 bool Form1::eventFilter(QObject* watched, QEvent* event)
@@ -255,6 +220,13 @@ bool Form1::eventFilter(QObject* watched, QEvent* event)
         }
     }
     return QWidget::eventFilter(watched, event);
+}
+
+std::unique_ptr<Form1> makeFormOnDevice(Clock& clock, WarningBox& warning, const QString& path,
+                                        std::function<void(int)> quit)
+{
+    return std::make_unique<Form1>(Form1::Services{clock, warning, std::make_unique<QtSerialDevice>(),
+                                                   [path](int) { return path; }, std::move(quit)});
 }
 
 } // namespace orvik

@@ -19,8 +19,6 @@ constexpr std::uint32_t kWhite = 0x00FFFFFF;
 constexpr Extra kCentred{.align = Align::Center};
 constexpr Extra kRight{.align = Align::Right};
 
-constexpr Window kWindow{"ORVIK   QA3 & QB3 & QC3  CONTROL  Ver.1.30", kGrey, 0x00000000, 9450, 6825, F7};
-
 // Containers come before what they hold; later controls lie above earlier
 // ones where they overlap (Frame8 over the COM button).
 constexpr std::array kControls = {
@@ -128,8 +126,6 @@ constexpr std::array kTimers = {
 };
 
 } // namespace
-
-const Window& window() { return kWindow; }
 
 Font font(FontKey key)
 {

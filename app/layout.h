@@ -1,14 +1,13 @@
 #pragma once
 
+#include "ui/twips.h"
+
 #include <cstdint>
 #include <optional>
 #include <span>
 #include <string_view>
 
 namespace orvik::layout {
-
-// Positions and sizes are in twips; one logical pixel is 15 twips.
-constexpr int kTwipsPerPixel = 15;
 
 enum class Kind { Frame, Label, Button, Option };
 enum class Align { Left, Right, Center };
@@ -57,12 +56,20 @@ struct Window {
     int clientWidth;
     int clientHeight;
     FontKey font;
+    // The frame the layout was made with, around the client area.
+    int frameSide = 45;
+    int frameTop = 330;
+    int frameBottom = 45;
+
+    constexpr int outerWidth() const { return clientWidth + 2 * frameSide; }
+    constexpr int outerHeight() const { return clientHeight + frameTop + frameBottom; }
 };
+
+inline constexpr Window kWindow{"ORVIK   QA3 & QB3 & QC3  CONTROL  Ver.1.30", 0x00C0C0C0, 0x00000000, 9450, 6825, FontKey::F7};
 
 constexpr std::uint32_t kLineColor = 0x00FF8080;
 constexpr int kLineWidth = 2;
 
-const Window& window();
 Font font(FontKey key);
 std::span<const Control> controls();
 std::span<const Line> lines();

@@ -16,10 +16,9 @@ namespace {
 const QString kFastSettings = QStringLiteral("19200,N,8,1");
 const QString kSlowSettings = QStringLiteral("9600,N,8,1");
 
-// The window's outer size as laid out, with the frame the layout was made
-// with: 45 twips either side, 330 above and 45 below the client area.
-constexpr float kOuterWidth = 9450 + 90;
-constexpr float kOuterHeight = 6825 + 375;
+// The window's outer size as laid out, with the frame the layout was made with.
+constexpr float kOuterWidth = layout::kWindow.outerWidth();
+constexpr float kOuterHeight = layout::kWindow.outerHeight();
 
 } // namespace
 
@@ -29,10 +28,10 @@ void Form1::Form_Load()
     // Centred for the full height, before shrinking: the compact window's
     // top lies where a full-height window would be centred.
     const QRect screenArea = (screen() ? screen() : QGuiApplication::primaryScreen())->geometry();
-    const float left = (float(screenArea.width() * layout::kTwipsPerPixel) - kOuterWidth) / 2;
-    const float top = (float(screenArea.height() * layout::kTwipsPerPixel) - kOuterHeight) / 2;
+    const float left = (float(screenArea.width() * kTwipsPerPixel) - kOuterWidth) / 2;
+    const float top = (float(screenArea.height() * kTwipsPerPixel) - kOuterHeight) / 2;
     move(screenArea.topLeft()
-         + QPoint(qRound(left / layout::kTwipsPerPixel), qRound(top / layout::kTwipsPerPixel)));
+         + QPoint(qRound(left / kTwipsPerPixel), qRound(top / kTwipsPerPixel)));
     setHeight(kCompactHeight);
 
     state_.PortSettings = kFastSettings;

@@ -7,7 +7,6 @@
 #include "app/form1.h"
 #include "bench/far_end.h"
 #include "bench/process_stats.h"
-#include "serial/qt_serial_device.h"
 #include "serial/traffic_rendering.h"
 #include "tools/sim/pty_projector.h"
 #include "ui/caption.h"
@@ -70,8 +69,7 @@ double mean(const std::vector<double>& values)
 struct Panel {
     explicit Panel(const QString& path)
     {
-        form = std::make_unique<Form1>(Form1::Services{
-            clock, warnings, std::make_unique<QtSerialDevice>(), [path](int) { return path; }, [](int) {}});
+        form = makeFormOnDevice(clock, warnings, path);
         form->Form_Load();
         form->show();
     }

@@ -11,13 +11,28 @@ namespace orvik {
 // A command frame: the three-character code and one carriage return.
 QString commandFrame(std::string_view code);
 
-// A button that sends one frame per click. Two of them also set the
-// adjustment context of the arrow pad.
-struct OneShotButton {
-    std::string_view control;
-    std::string_view code;
-    bool setsAdjustContext = false;
-};
+// The codes of the buttons that send one frame per click.
+namespace codes {
+inline constexpr std::string_view kPowerOn = "C00";
+inline constexpr std::string_view kC01 = "C01";
+inline constexpr std::string_view kPowerOff = "C02";
+inline constexpr std::string_view kInputPc = "C05";
+inline constexpr std::string_view kInputVideo = "C07";
+inline constexpr std::string_view kAudioMuteOn = "C0B";
+inline constexpr std::string_view kAudioMuteOff = "C0C";
+inline constexpr std::string_view kVideoMuteOn = "C0D";
+inline constexpr std::string_view kVideoMuteOff = "C0E";
+inline constexpr std::string_view kScreenNormal = "C0F";
+inline constexpr std::string_view kScreenWide = "C10";
+inline constexpr std::string_view kMenuOn = "C1C";
+inline constexpr std::string_view kMenuOff = "C1D";
+inline constexpr std::string_view kDisplayClear = "C1E";
+inline constexpr std::string_view kNormal = "C1F";
+inline constexpr std::string_view kFreezeOn = "C43";
+inline constexpr std::string_view kFreezeOff = "C44";
+inline constexpr std::string_view kAImage = "C89";
+inline constexpr std::string_view kPTimer = "C8A";
+} // namespace codes
 
 // How a press-and-hold button sets the timers around its repetition.
 enum class HoldKind {
@@ -27,22 +42,29 @@ enum class HoldKind {
     Arrow,  // the four arrows: periods by the adjustment context
 };
 
+// A button that sends its frame when pressed and again at every repeat tick
+// while held; repeatCode names it while it repeats.
 struct HoldButton {
-    std::string_view control;
     std::string_view code;
     std::uint8_t repeatCode;
     HoldKind kind;
 };
 
-// A status query, sent like a one-shot button; its reply is decoded.
-struct StatusQuery {
-    std::string_view control;
-    std::string_view code;
-};
-
-std::span<const OneShotButton> oneShotButtons();
-std::span<const HoldButton> holdButtons();
-std::span<const StatusQuery> statusQueries();
+namespace holds {
+inline constexpr HoldButton kVolUp{"C09", 1, HoldKind::Adjust};
+inline constexpr HoldButton kVolDown{"C0A", 2, HoldKind::Adjust};
+inline constexpr HoldButton kUp{"C3C", 3, HoldKind::Arrow};
+inline constexpr HoldButton kDown{"C3D", 4, HoldKind::Arrow};
+inline constexpr HoldButton kLeft{"C3B", 5, HoldKind::Arrow};
+inline constexpr HoldButton kRight{"C3A", 6, HoldKind::Arrow};
+inline constexpr HoldButton kSelect{"C3F", 13, HoldKind::Select};
+inline constexpr HoldButton kBrightUp{"C20", 15, HoldKind::Adjust};
+inline constexpr HoldButton kBrightDown{"C21", 16, HoldKind::Adjust};
+inline constexpr HoldButton kZoomUp{"C30", 17, HoldKind::Zoom};
+inline constexpr HoldButton kZoomDown{"C31", 18, HoldKind::Zoom};
+inline constexpr HoldButton kKeystoneUp{"C8E", 19, HoldKind::Adjust};
+inline constexpr HoldButton kKeystoneDown{"C8F", 20, HoldKind::Adjust};
+} // namespace holds
 
 // The code a repeat value stands for; empty for a value no button has.
 std::string_view repeatedCode(std::uint8_t repeatCode);

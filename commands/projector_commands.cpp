@@ -9,12 +9,7 @@ namespace {
 
 using namespace std::chrono_literals;
 
-// Adjustment contexts of the arrow pad.
-constexpr std::uint8_t kMenuContext = 1; // after A-IMAGE or MENU ON
 constexpr std::uint8_t kZoomContext = 3; // after a D.Zoom release
-
-// Periods of the one-shot buttons that set the menu context.
-constexpr Millis kMenuRepeat = 200ms;
 
 // Periods a "+"/"-" or SELECT press writes: each frame's reply time-out and
 // display clear end before the next repetition.
@@ -45,19 +40,8 @@ void ProjectorCommands::send(std::string_view code)
 {
     FormState& state = engine_.state();
     state.SendBuffer = commandFrame(code);
-    engine_.Hyouji(state.SendBuffer, 1);
+    engine_.send(state.SendBuffer);
 }
-
-void ProjectorCommands::click(const OneShotButton& button)
-{
-    send(button.code);
-    if (button.setsAdjustContext) {
-        timers_.repeat.setInterval(kMenuRepeat);
-        engine_.state().AdjustMode = kMenuContext;
-    }
-}
-
-void ProjectorCommands::query(const StatusQuery& query) { send(query.code); }
 
 void ProjectorCommands::press(const HoldButton& button)
 {
@@ -102,7 +86,7 @@ void ProjectorCommands::release(const HoldButton& button)
     }
 }
 
-void ProjectorCommands::Timer1_Timer()
+void ProjectorCommands::repeatTick()
 {
     FormState& state = engine_.state();
     if (state.RepeatCode == 0)

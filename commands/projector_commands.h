@@ -1,6 +1,9 @@
 #pragma once
 
 #include "commands/command_set.h"
+#include "ui/clock.h"
+
+#include <cstdint>
 
 namespace orvik {
 
@@ -8,14 +11,19 @@ class Caption;
 class ExchangeEngine;
 class Timer;
 
-// The handlers of the command buttons: one-shot clicks, status queries, and
-// the press, release and repeat tick of the press-and-hold buttons.
+// Adjustment context of the arrow pad after A-IMAGE or MENU ON, and the
+// repeat period those two write.
+inline constexpr std::uint8_t kMenuContext = 1;
+inline constexpr Millis kMenuRepeat{200};
+
+// What the command buttons do: send a frame, and the press, release and
+// repeat tick of the press-and-hold buttons.
 class ProjectorCommands {
 public:
     struct Timers {
-        Timer& repeat;       // Timer1
-        Timer& replyTimeout; // Timer2
-        Timer& displayClear; // Timer4
+        Timer& repeat;
+        Timer& replyTimeout;
+        Timer& displayClear;
     };
     struct Lines {
         Caption& txd;
@@ -24,15 +32,13 @@ public:
 
     ProjectorCommands(ExchangeEngine& engine, Timers timers, Lines lines);
 
-    void click(const OneShotButton& button);
-    void query(const StatusQuery& query);
+    // SendBuffer gets the code's frame, and the engine sends it.
+    void send(std::string_view code);
     void press(const HoldButton& button);
     void release(const HoldButton& button);
-    void Timer1_Timer();
+    void repeatTick();
 
 private:
-    void send(std::string_view code);
-
     ExchangeEngine& engine_;
     Timers timers_;
     Lines lines_;

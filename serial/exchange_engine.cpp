@@ -7,29 +7,33 @@
 
 namespace orvik {
 
-ExchangeEngine::ExchangeEngine(FormState& state, MSComm& comm, Timer& timer2, Timer& timer4,
-                               Lines lines, QObject* parent)
+ExchangeEngine::ExchangeEngine(FormState& state, MSComm& comm, Timer& replyTimeout,
+                               Timer& displayClear, Lines lines, QObject* parent)
     : QObject(parent)
     , state_(state)
     , comm_(comm)
-    , timer2_(timer2)
-    , timer4_(timer4)
+    , replyTimeout_(replyTimeout)
+    , displayClear_(displayClear)
     , lines_(lines)
 {
+    connect(&replyTimeout_, &Timer::tick, this, &ExchangeEngine::replyTimedOut);
+    connect(&displayClear_, &Timer::tick, this, &ExchangeEngine::clearDisplay);
+    connect(&comm_, &MSComm::OnComm, this, &ExchangeEngine::receive);
 }
 
-void ExchangeEngine::Hyouji(const QString& text, std::uint8_t mode)
+void ExchangeEngine::send(const QString& frame)
 {
-    if (mode == 1) {
-        // A closed port writes nothing and says nothing; the rest of the send
-        // goes on, so the operator sees the frame and then " X X X X".
-        comm_.setOutput(text);
-        lines_.txd.setCaption(renderTraffic(text));
-        timer2_.setEnabled(true);
-        state_.ReplyPending = 1;
-        timer4_.setEnabled(true);
-        return;
-    }
+    // A closed port writes nothing and says nothing; the rest of the send
+    // goes on, so the operator sees the frame and then " X X X X".
+    comm_.setOutput(frame);
+    lines_.txd.setCaption(renderTraffic(frame));
+    replyTimeout_.setEnabled(true);
+    state_.ReplyPending = 1;
+    displayClear_.setEnabled(true);
+}
+
+void ExchangeEngine::showReceived(const QString& text)
+{
     lines_.rxd.setCaption(renderTraffic(text));
     if (decoder_) {
         if (const auto status = decoder_(state_.SendBuffer, lines_.rxd.caption()))
@@ -37,7 +41,7 @@ void ExchangeEngine::Hyouji(const QString& text, std::uint8_t mode)
     }
 }
 
-void ExchangeEngine::MSComm1_OnComm()
+void ExchangeEngine::receive()
 {
     if (comm_.commEvent() != MSComm::kReceiveEvent)
         return;
@@ -46,24 +50,24 @@ void ExchangeEngine::MSComm1_OnComm()
     if (room > 0)
         state_.ReceiveBuffer += QStringView(arrived).left(room);
     state_.ReplyPending = 0;
-    Hyouji(state_.ReceiveBuffer, 2);
+    showReceived(state_.ReceiveBuffer);
 }
 
-void ExchangeEngine::Timer2_Timer()
+void ExchangeEngine::replyTimedOut()
 {
     if (state_.ReplyPending == 1)
         lines_.rxd.setCaption(QStringLiteral(" X X X X"));
-    timer2_.setEnabled(false);
+    replyTimeout_.setEnabled(false);
     state_.ReceiveBuffer.clear();
     state_.ReplyPending = 0;
 }
 
-void ExchangeEngine::Timer4_Timer()
+void ExchangeEngine::clearDisplay()
 {
     lines_.txd.setCaption(QString());
     lines_.rxd.setCaption(QString());
     lines_.status.setCaption(QString());
-    timer4_.setEnabled(false);
+    displayClear_.setEnabled(false);
 }
 
 } // namespace orvik

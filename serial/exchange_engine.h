@@ -13,9 +13,9 @@ class Caption;
 class MSComm;
 class Timer;
 
-// The one road of a frame to the line and of a reply to the panel: Hyouji,
-// the receive handler, the reply time-out (Timer2) and the display clear
-// (Timer4).
+// The one road of a frame to the line and of a reply to the panel: sending,
+// receiving, the reply time-out and the display clear. It runs on its own
+// timers and the serial control's receive event.
 class ExchangeEngine : public QObject {
     Q_OBJECT
 public:
@@ -24,34 +24,36 @@ public:
     static constexpr qsizetype kReceiveLimit = 1024;
 
     struct Lines {
-        Caption& txd;    // Label11
-        Caption& rxd;    // Label12
-        Caption& status; // Label25
+        Caption& txd;
+        Caption& rxd;
+        Caption& status;
     };
     // The decode step: given SendBuffer and the RXD line, the status text to
     // show, if any.
     using Decoder = std::function<std::optional<QString>(const QString& sendBuffer,
                                                          const QString& rxdLine)>;
 
-    ExchangeEngine(FormState& state, MSComm& comm, Timer& timer2, Timer& timer4, Lines lines,
-                   QObject* parent = nullptr);
+    ExchangeEngine(FormState& state, MSComm& comm, Timer& replyTimeout, Timer& displayClear,
+                   Lines lines, QObject* parent = nullptr);
 
     void setDecoder(Decoder decoder) { decoder_ = std::move(decoder); }
 
-    // Mode 1 sends the text and shows it on the TXD line; any other mode
-    // shows it on the RXD line and runs the decode step.
-    void Hyouji(const QString& text, std::uint8_t mode);
-    void MSComm1_OnComm();
-    void Timer2_Timer();
-    void Timer4_Timer();
+    // Writes the frame, shows it on the TXD line and starts both timers.
+    void send(const QString& frame);
+    // Shows the text on the RXD line and runs the decode step.
+    void showReceived(const QString& text);
+    // The receive event: appends what arrived to ReceiveBuffer and shows it.
+    void receive();
+    void replyTimedOut();
+    void clearDisplay();
 
     FormState& state() { return state_; }
 
 private:
     FormState& state_;
     MSComm& comm_;
-    Timer& timer2_;
-    Timer& timer4_;
+    Timer& replyTimeout_;
+    Timer& displayClear_;
     Lines lines_;
     Decoder decoder_;
 };

@@ -20,7 +20,7 @@ enum class CommFailure : int {
     PortNotOpen = 8018,
 };
 
-// The serial control MSComm1: port number, settings string, opening and
+// The serial control: port number, settings string, opening and
 // closing, output, input and the receive event. Failed operations leave
 // their number and description in the current failure and go on.
 class MSComm : public QObject {

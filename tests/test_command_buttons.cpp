@@ -1,5 +1,5 @@
 // One-shot buttons and status queries, clicked as the operator does.
-#include "commands/command_set.h"
+#include "tests/support/controls.h"
 #include "tests/support/form_fixture.h"
 #include "ui/command_button.h"
 #include "ui/timer.h"
@@ -8,6 +8,7 @@
 #include <QTest>
 
 using namespace orvik;
+using namespace orvik::test;
 using namespace std::chrono_literals;
 using test::FormFixture;
 
@@ -70,14 +71,14 @@ private slots:
     {
         FormFixture f;
         f.load();
-        f.click("Command17");
-        f.click("Command17");
+        f.click(kPowerOn);
+        f.click(kPowerOn);
         QCOMPARE(f.takeWritten(), QByteArray("C00\rC00\r"));
     }
 
     void aImageAndMenuOnSetTheArrowContext()
     {
-        for (const char* name : {"Command13", "Command23"}) {
+        for (const char* name : {kAImage, kMenuOn}) {
             FormFixture f;
             f.load();
             f.form->timer(1).setInterval(5ms);
@@ -95,7 +96,7 @@ private slots:
         f.load();
         f.form->timer(1).setInterval(5ms);
         f.form->state().AdjustMode = 3;
-        f.click("Command24");
+        f.click(kMenuOff);
         QCOMPARE(f.form->state().AdjustMode, 3);
         QCOMPARE(f.form->timer(1).interval(), 5ms);
     }
@@ -104,48 +105,48 @@ private slots:
     {
         FormFixture f;
         f.load();
-        f.click("Command46"); // L-TIME
+        f.click(kLampTimeQuery);
         f.advance(50);
         f.device->inject("12");
-        QCOMPARE(f.caption("Label25"), QStringLiteral(" 1 2  Hour Use"));
+        QCOMPARE(f.caption(kStatusLine), QStringLiteral(" 1 2  Hour Use"));
         f.device->inject("34\r");
-        QCOMPARE(f.caption("Label25"), QStringLiteral(" 1 2 3 4 Hour Use"));
+        QCOMPARE(f.caption(kStatusLine), QStringLiteral(" 1 2 3 4 Hour Use"));
         f.advance(949);
-        QCOMPARE(f.caption("Label25"), QStringLiteral(" 1 2 3 4 Hour Use"));
+        QCOMPARE(f.caption(kStatusLine), QStringLiteral(" 1 2 3 4 Hour Use"));
         f.advance(1);
-        QCOMPARE(f.caption("Label25"), QString());
+        QCOMPARE(f.caption(kStatusLine), QString());
     }
 
     void aClickBeforeTheReplyStopsItsDecoding()
     {
         FormFixture f;
         f.load();
-        f.click("Command44"); // STATUS
-        f.click("Command25"); // FREEZE ON
+        f.click(kStatusQuery);
+        f.click(kFreezeOn);
         f.device->inject("00\r");
-        QCOMPARE(f.caption("Label12"), QStringLiteral(" 0 0 CR "));
-        QCOMPARE(f.caption("Label25"), QString());
+        QCOMPARE(f.caption(kRxdLine), QStringLiteral(" 0 0 CR "));
+        QCOMPARE(f.caption(kStatusLine), QString());
     }
 
     void anUnmatchedReplyLeavesTheStatusLine()
     {
         FormFixture f;
         f.load();
-        f.click("Command45"); // MODE
+        f.click(kModeQuery);
         f.device->inject("3\r");
-        QCOMPARE(f.caption("Label25"), QStringLiteral(" Video"));
+        QCOMPARE(f.caption(kStatusLine), QStringLiteral(" Video"));
         f.advance(500);
-        f.click("Command45");
+        f.click(kModeQuery);
         f.device->inject("2\r");
-        QCOMPARE(f.caption("Label25"), QStringLiteral(" Video"));
+        QCOMPARE(f.caption(kStatusLine), QStringLiteral(" Video"));
     }
 
     void holdButtonsHaveNoClick()
     {
         FormFixture f;
         f.load();
-        for (const HoldButton& hold : holdButtons()) {
-            auto* button = f.control<CommandButton>(hold.control.data());
+        for (const char* hold : kHoldButtons) {
+            auto* button = f.control<CommandButton>(hold);
             button->setFocus();
             QTest::keyClick(button, Qt::Key_Space);
             QTest::keyClick(button, Qt::Key_Enter);
@@ -159,8 +160,8 @@ private slots:
         FormFixture f;
         f.load();
         f.device->inject("<b>x</b>&amp;");
-        QCOMPARE(f.control<QLabel>("Label12")->textFormat(), Qt::PlainText);
-        QCOMPARE(f.caption("Label12"), QStringLiteral(" < b > x < / b > & a m p ; "));
+        QCOMPARE(f.control<QLabel>(kRxdLine)->textFormat(), Qt::PlainText);
+        QCOMPARE(f.caption(kRxdLine), QStringLiteral(" < b > x < / b > & a m p ; "));
     }
 };
 

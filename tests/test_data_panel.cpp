@@ -1,5 +1,6 @@
 // The hidden data panel: Ctrl+H, the toggle button and what each height
 // lets the operator see.
+#include "tests/support/controls.h"
 #include "tests/support/form_fixture.h"
 #include "ui/command_button.h"
 #include "ui/timer.h"
@@ -7,6 +8,7 @@
 #include <QTest>
 
 using namespace orvik;
+using namespace orvik::test;
 using test::FormFixture;
 
 class TestDataPanel : public QObject {
@@ -30,23 +32,23 @@ private slots:
         FormFixture f;
         f.load();
         QCOMPARE(f.form->height(), 322);
-        for (const char* name : {"Frame9", "Label11", "Label12", "Command34", "Command44", "Command47",
-                                 "Frame15", "Label25", "Command52"})
+        for (const char* name : {"Frame9", kTxdLine, kRxdLine, kDataToggle, kStatusQuery, kSettingQuery,
+                                 "Frame15", kStatusLine, kC01})
             QVERIFY2(!inSight(f, name), name);
-        for (const char* name : {"Command17", "Command16", "Command33", "Command3", "Image1"})
+        for (const char* name : {kPowerOn, kEnd, kComButton, kDisplayClear, "Image1"})
             QVERIFY2(inSight(f, name), name);
-        QCOMPARE(f.form->focusWidget(), f.control("Command17"));
+        QCOMPARE(f.form->focusWidget(), f.control(kPowerOn));
     }
 
     void ctrlHOpensTheWholeWindowFromAnyFocus()
     {
         FormFixture f;
         f.load();
-        f.control("Command1")->setFocus();
+        f.control(kVolUp)->setFocus();
         press(f, Qt::Key_H, Qt::ControlModifier);
         QCOMPARE(f.form->height(), 455);
-        QCOMPARE(f.caption("Command34"), QStringLiteral("CLOSE"));
-        for (const char* name : {"Label11", "Label12", "Command34", "Command44", "Label25", "Command52"})
+        QCOMPARE(f.caption(kDataToggle), QStringLiteral("CLOSE"));
+        for (const char* name : {kTxdLine, kRxdLine, kDataToggle, kStatusQuery, kStatusLine, kC01})
             QVERIFY2(inSight(f, name), name);
         press(f, Qt::Key_H, Qt::ControlModifier);
         QCOMPARE(f.form->height(), 455);
@@ -69,7 +71,7 @@ private slots:
         press(f, Qt::Key_H, Qt::KeyboardModifiers(modifiers));
         press(f, Qt::Key_G, Qt::ControlModifier);
         QCOMPARE(f.form->height(), 322);
-        QVERIFY(!f.control("Command34")->isVisibleTo(f.form.get()));
+        QVERIFY(!f.control(kDataToggle)->isVisibleTo(f.form.get()));
     }
 
     void ctrlHWithTheKeypadOrMetaStillCounts()
@@ -86,7 +88,7 @@ private slots:
         FormFixture f;
         f.load();
         int clicks = 0;
-        auto* on = f.control<CommandButton>("Command17");
+        auto* on = f.control<CommandButton>(kPowerOn);
         connect(on, &CommandButton::Click, this, [&] { ++clicks; });
         QTest::keyClick(on, Qt::Key_Space);
         QCOMPARE(clicks, 1);
@@ -98,23 +100,23 @@ private slots:
         FormFixture f;
         f.load();
         press(f, Qt::Key_H, Qt::ControlModifier);
-        f.click("Command34"); // "CLOSE"
+        f.click(kDataToggle); // "CLOSE"
         QCOMPARE(f.form->height(), 322);
-        QCOMPARE(f.caption("Command34"), QStringLiteral("データを表示する"));
-        QVERIFY(f.control("Command34")->isVisibleTo(f.form.get()));
-        QVERIFY(!inSight(f, "Command34"));
+        QCOMPARE(f.caption(kDataToggle), QStringLiteral("データを表示する"));
+        QVERIFY(f.control(kDataToggle)->isVisibleTo(f.form.get()));
+        QVERIFY(!inSight(f, kDataToggle));
 
         // Out of sight, it still takes the focus and the keyboard.
-        auto* toggle = f.control("Command34");
+        auto* toggle = f.control(kDataToggle);
         toggle->setFocus();
         QTest::keyClick(toggle, Qt::Key_Space);
         QCOMPARE(f.form->height(), 418);
-        QCOMPARE(f.caption("Command34"), QStringLiteral("データを表示しない"));
-        QVERIFY(inSight(f, "Label12"));
-        QVERIFY(inSight(f, "Command47"));
+        QCOMPARE(f.caption(kDataToggle), QStringLiteral("データを表示しない"));
+        QVERIFY(inSight(f, kRxdLine));
+        QVERIFY(inSight(f, kSettingQuery));
         QTest::keyClick(toggle, Qt::Key_Space);
         QCOMPARE(f.form->height(), 322);
-        QCOMPARE(f.caption("Command34"), QStringLiteral("データを表示する"));
+        QCOMPARE(f.caption(kDataToggle), QStringLiteral("データを表示する"));
     }
 
     void theThresholdCountsAsOpen()
@@ -134,32 +136,32 @@ private slots:
         FormFixture f;
         f.load();
         press(f, Qt::Key_H, Qt::ControlModifier);
-        f.click("Command33");
+        f.click(kComButton);
         f.advance(4000);
-        f.click("Command34"); // restarts the countdown
+        f.click(kDataToggle); // restarts the countdown
         f.advance(4999);
-        QVERIFY(f.control("Frame8")->isVisibleTo(f.form.get()));
+        QVERIFY(f.control(kPortFrame)->isVisibleTo(f.form.get()));
         f.advance(1);
-        QVERIFY(!f.control("Frame8")->isVisibleTo(f.form.get()));
+        QVERIFY(!f.control(kPortFrame)->isVisibleTo(f.form.get()));
         QVERIFY(!f.form->timer(3).enabled());
 
-        f.click("Command34"); // frame already closed: the tick only stops the timer
+        f.click(kDataToggle); // frame already closed: the tick only stops the timer
         QVERIFY(f.form->timer(3).enabled());
         f.advance(5000);
         QVERIFY(!f.form->timer(3).enabled());
-        QVERIFY(!f.control("Frame8")->isVisibleTo(f.form.get()));
+        QVERIFY(!f.control(kPortFrame)->isVisibleTo(f.form.get()));
     }
 
     void theLinesAreWrittenWhileOutOfSight()
     {
         FormFixture f;
         f.load();
-        f.click("Command44"); // STATUS, out of sight but clickable from code
+        f.click(kStatusQuery); // out of sight but clickable from code
         f.device->inject("00\r");
         press(f, Qt::Key_H, Qt::ControlModifier);
-        QCOMPARE(f.caption("Label11"), QStringLiteral(" C R 0 CR "));
-        QCOMPARE(f.caption("Label12"), QStringLiteral(" 0 0 CR "));
-        QCOMPARE(f.caption("Label25"), QStringLiteral(" Power ON"));
+        QCOMPARE(f.caption(kTxdLine), QStringLiteral(" C R 0 CR "));
+        QCOMPARE(f.caption(kRxdLine), QStringLiteral(" 0 0 CR "));
+        QCOMPARE(f.caption(kStatusLine), QStringLiteral(" Power ON"));
     }
 };
 

@@ -1,8 +1,8 @@
 // The real window, the real serial port and the real clock against the
 // simulated projector on a pseudo-terminal. Timing tolerances are generous.
 #include "app/form1.h"
+#include "tests/support/controls.h"
 #include "tools/sim/pty_projector.h"
-#include "serial/qt_serial_device.h"
 #include "tests/support/recording_warning_box.h"
 #include "ui/caption.h"
 #include "ui/clock.h"
@@ -13,6 +13,7 @@
 #include <termios.h>
 
 using namespace orvik;
+using namespace orvik::test;
 using sim::PtyProjector;
 
 namespace {
@@ -22,9 +23,7 @@ struct Panel {
         : projector(options)
     {
         const QString path = projector.devicePath();
-        form = std::make_unique<Form1>(Form1::Services{
-            clock, warnings, std::make_unique<QtSerialDevice>(), [path](int) { return path; },
-            [this](int code) { exitCodes.append(code); }});
+        form = makeFormOnDevice(clock, warnings, path, [this](int code) { exitCodes.append(code); });
         form->Form_Load();
         form->show();
     }
@@ -53,33 +52,33 @@ private slots:
     {
         Panel p;
         QVERIFY(p.form->MSComm1().portOpen());
-        for (const char* name : {"Command17", "Command18", "Command27", "Command29", "Command3", "Command52"})
+        for (const char* name : {kPowerOn, kPowerOff, kInputPc, kInputVideo, kDisplayClear, kC01})
             p.click(name);
         QTRY_COMPARE(p.projector.received(), QByteArray("C00\rC02\rC05\rC07\rC1E\rC01\r"));
-        QTRY_COMPARE(p.caption("Label12").startsWith(QStringLiteral(" ACK")), true);
-        QTRY_COMPARE_WITH_TIMEOUT(p.caption("Label11"), QString(), 3000);
-        QTRY_COMPARE_WITH_TIMEOUT(p.caption("Label12"), QString(), 3000);
+        QTRY_COMPARE(p.caption(kRxdLine).startsWith(QStringLiteral(" ACK")), true);
+        QTRY_COMPARE_WITH_TIMEOUT(p.caption(kTxdLine), QString(), 3000);
+        QTRY_COMPARE_WITH_TIMEOUT(p.caption(kRxdLine), QString(), 3000);
     }
 
     void statusQueriesAreDecoded()
     {
         Panel p;
         p.openDataPanel();
-        p.click("Command44");
-        QTRY_COMPARE(p.caption("Label25"), QStringLiteral(" Power ON"));
-        QCOMPARE(p.caption("Label12"), QStringLiteral(" 0 0 CR "));
-        QTRY_COMPARE_WITH_TIMEOUT(p.caption("Label25"), QString(), 3000);
+        p.click(kStatusQuery);
+        QTRY_COMPARE(p.caption(kStatusLine), QStringLiteral(" Power ON"));
+        QCOMPARE(p.caption(kRxdLine), QStringLiteral(" 0 0 CR "));
+        QTRY_COMPARE_WITH_TIMEOUT(p.caption(kStatusLine), QString(), 3000);
 
-        p.click("Command18"); // POWER OFF
+        p.click(kPowerOff);
         QTest::qWait(600);
-        p.click("Command44");
-        QTRY_COMPARE(p.caption("Label25"), QStringLiteral(" Stand by"));
+        p.click(kStatusQuery);
+        QTRY_COMPARE(p.caption(kStatusLine), QStringLiteral(" Stand by"));
         QTest::qWait(600);
-        p.click("Command46"); // L-TIME
-        QTRY_COMPARE(p.caption("Label25"), QStringLiteral(" 1 2 3 4 Hour Use"));
+        p.click(kLampTimeQuery);
+        QTRY_COMPARE(p.caption(kStatusLine), QStringLiteral(" 1 2 3 4 Hour Use"));
         QTest::qWait(600);
-        p.click("Command47"); // SETTING
-        QTRY_COMPARE(p.caption("Label25"), QStringLiteral(" Normally"));
+        p.click(kSettingQuery);
+        QTRY_COMPARE(p.caption(kStatusLine), QStringLiteral(" Normally"));
     }
 
     void aReplyInTwoWritesIsDecodedWhenWhole()
@@ -88,11 +87,11 @@ private slots:
         split.splitAt = 1;
         split.splitGap = std::chrono::milliseconds(100);
         Panel p(split);
-        p.click("Command44"); // STATUS
-        QTRY_COMPARE(p.caption("Label12"), QStringLiteral(" 0 "));
-        QCOMPARE(p.caption("Label25"), QString());
-        QTRY_COMPARE(p.caption("Label12"), QStringLiteral(" 0 0 CR "));
-        QCOMPARE(p.caption("Label25"), QStringLiteral(" Power ON"));
+        p.click(kStatusQuery);
+        QTRY_COMPARE(p.caption(kRxdLine), QStringLiteral(" 0 "));
+        QCOMPARE(p.caption(kStatusLine), QString());
+        QTRY_COMPARE(p.caption(kRxdLine), QStringLiteral(" 0 0 CR "));
+        QCOMPARE(p.caption(kStatusLine), QStringLiteral(" Power ON"));
     }
 
     void aSilentProjectorShowsTheXs()
@@ -100,15 +99,15 @@ private slots:
         PtyProjector::Options silent;
         silent.silent = true;
         Panel p(silent);
-        p.click("Command17");
-        QTRY_COMPARE_WITH_TIMEOUT(p.caption("Label12"), QStringLiteral(" X X X X"), 2000);
-        QTRY_COMPARE_WITH_TIMEOUT(p.caption("Label11"), QString(), 2000);
+        p.click(kPowerOn);
+        QTRY_COMPARE_WITH_TIMEOUT(p.caption(kRxdLine), QStringLiteral(" X X X X"), 2000);
+        QTRY_COMPARE_WITH_TIMEOUT(p.caption(kTxdLine), QString(), 2000);
     }
 
     void holdingVolumeRepeatsEveryQuarterSecond()
     {
         Panel p;
-        QWidget* plus = p.control("Command1");
+        QWidget* plus = p.control(kVolUp);
         QTest::mousePress(plus, Qt::RightButton);
         QTest::qWait(1100);
         QTest::mouseRelease(plus, Qt::RightButton);
@@ -120,8 +119,8 @@ private slots:
     void afterAZoomReleaseArrowsRepeatFast()
     {
         Panel p;
-        QTest::mouseClick(p.control("Command49"), Qt::LeftButton);
-        QWidget* up = p.control("Command5");
+        QTest::mouseClick(p.control(kZoomDown), Qt::LeftButton);
+        QWidget* up = p.control(kUp);
         QTest::mousePress(up, Qt::LeftButton);
         QTest::qWait(300);
         QTest::mouseRelease(up, Qt::LeftButton);
@@ -133,14 +132,14 @@ private slots:
     void theSpeedOptionChangesTheLine()
     {
         Panel p;
-        p.click("Command33");
-        p.click("Option4");
+        p.click(kComButton);
+        p.click(kBaud9600);
         termios tio{};
         ::tcgetattr(p.projector.masterFd(), &tio);
         QCOMPARE(cfgetospeed(&tio), speed_t(B9600));
-        QVERIFY(!p.control("Frame8")->isVisibleTo(p.form.get()));
-        p.click("Command33");
-        p.click("Option3");
+        QVERIFY(!p.control(kPortFrame)->isVisibleTo(p.form.get()));
+        p.click(kComButton);
+        p.click(kBaud19200);
         ::tcgetattr(p.projector.masterFd(), &tio);
         QCOMPARE(cfgetospeed(&tio), speed_t(B19200));
     }
@@ -156,12 +155,11 @@ private slots:
 
         SystemClock clock;
         test::RecordingWarningBox warnings;
-        Form1 form({clock, warnings, std::make_unique<QtSerialDevice>(), [path](int) { return path; },
-                    [](int) {}});
-        form.Form_Load();
-        QVERIFY(form.MSComm1().portOpen());
-        QTest::mouseClick(form.control(QStringLiteral("Command45")), Qt::LeftButton);
-        auto* status = dynamic_cast<Caption*>(form.control(QStringLiteral("Label25")));
+        const auto form = makeFormOnDevice(clock, warnings, path);
+        form->Form_Load();
+        QVERIFY(form->MSComm1().portOpen());
+        QTest::mouseClick(form->control(QLatin1String(kModeQuery)), Qt::LeftButton);
+        auto* status = dynamic_cast<Caption*>(form->control(QLatin1String(kStatusLine)));
         QTRY_COMPARE(status->caption(), QStringLiteral(" Computer"));
         sim.terminate();
         QVERIFY(sim.waitForFinished(5000));

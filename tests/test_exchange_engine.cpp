@@ -1,7 +1,7 @@
 // The exchange engine: sending, receiving, the reply time-out and the
 // display clear, on a fake device and the hand-driven clock.
 #include "commands/command_set.h"
-#include "commands/status_decoder.h"
+#include "commands/status_queries.h"
 #include "serial/exchange_engine.h"
 #include "serial/mscomm.h"
 #include "tests/support/fake_serial_device.h"
@@ -21,14 +21,11 @@ struct Rig {
     {
         comm->setPortOpen(true);
         engine.setDecoder(&decodeStatus);
-        QObject::connect(&timer2, &Timer::tick, &engine, [this] { engine.Timer2_Timer(); });
-        QObject::connect(&timer4, &Timer::tick, &engine, [this] { engine.Timer4_Timer(); });
-        QObject::connect(comm.get(), &MSComm::OnComm, &engine, [this] { engine.MSComm1_OnComm(); });
     }
     void send(const char* code)
     {
         state.SendBuffer = commandFrame(code);
-        engine.Hyouji(state.SendBuffer, 1);
+        engine.send(state.SendBuffer);
     }
     void advance(int ms) { clock.advance(Millis(ms)); }
 
@@ -38,10 +35,10 @@ struct Rig {
     std::unique_ptr<MSComm> comm = std::make_unique<MSComm>(
         std::unique_ptr<SerialDevice>(device), [](int) { return QStringLiteral("/dev/x"); }, failure);
     FormState state;
-    Timer timer2{clock, 500ms};
-    Timer timer4{clock, 1000ms};
+    Timer replyTimeout{clock, 500ms};
+    Timer displayClear{clock, 1000ms};
     test::TextLine txd, rxd, status;
-    ExchangeEngine engine{state, *comm, timer2, timer4, {txd, rxd, status}};
+    ExchangeEngine engine{state, *comm, replyTimeout, displayClear, {txd, rxd, status}};
 };
 
 } // namespace
@@ -56,8 +53,8 @@ private slots:
         QCOMPARE(rig.device->written, QByteArray("C00\r"));
         QCOMPARE(rig.txd.text, QStringLiteral(" C 0 0 CR "));
         QCOMPARE(rig.state.ReplyPending, 1);
-        QVERIFY(rig.timer2.enabled());
-        QVERIFY(rig.timer4.enabled());
+        QVERIFY(rig.replyTimeout.enabled());
+        QVERIFY(rig.displayClear.enabled());
     }
 
     void anUnansweredSendShowsXsThenClears()
@@ -69,13 +66,13 @@ private slots:
         rig.advance(1);
         QCOMPARE(rig.rxd.text, QStringLiteral(" X X X X"));
         QCOMPARE(rig.state.ReplyPending, 0);
-        QVERIFY(!rig.timer2.enabled());
+        QVERIFY(!rig.replyTimeout.enabled());
         rig.advance(499);
         QCOMPARE(rig.txd.text, QStringLiteral(" C 0 0 CR "));
         rig.advance(1);
         QCOMPARE(rig.txd.text, QString());
         QCOMPARE(rig.rxd.text, QString());
-        QVERIFY(!rig.timer4.enabled());
+        QVERIFY(!rig.displayClear.enabled());
     }
 
     void aReplyShowsOnTheRxdLineAndStopsTheXs()

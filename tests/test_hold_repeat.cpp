@@ -1,5 +1,6 @@
 // Press-and-hold: what a hold sends and when, and the periods it leaves
 // behind, on the hand-driven clock with real mouse events.
+#include "tests/support/controls.h"
 #include "tests/support/form_fixture.h"
 #include "ui/command_button.h"
 #include "ui/timer.h"
@@ -7,6 +8,7 @@
 #include <QTest>
 
 using namespace orvik;
+using namespace orvik::test;
 using namespace std::chrono_literals;
 using test::FormFixture;
 
@@ -71,14 +73,14 @@ private slots:
         FormFixture f;
         f.load();
         FrameLog log(f);
-        press(f, "Command1");
-        QCOMPARE(f.caption("Label11"), QStringLiteral(" C 0 9 CR "));
+        press(f, kVolUp);
+        QCOMPARE(f.caption(kTxdLine), QStringLiteral(" C 0 9 CR "));
         f.advance(200);
-        QCOMPARE(f.caption("Label11"), QStringLiteral(" C 0 9 CR "));
-        release(f, "Command1");
+        QCOMPARE(f.caption(kTxdLine), QStringLiteral(" C 0 9 CR "));
+        release(f, kVolUp);
         QCOMPARE(log.frames.size(), 1);
         QCOMPARE(log.frames.front().second, QByteArray("C09\r"));
-        QCOMPARE(f.caption("Label11"), QString());
+        QCOMPARE(f.caption(kTxdLine), QString());
     }
 
     void volumeRepeatsEvery250ms()
@@ -86,7 +88,7 @@ private slots:
         FormFixture f;
         f.load();
         FrameLog log(f);
-        hold(f, "Command1", 1010);
+        hold(f, kVolUp, 1010);
         QCOMPARE(log.times(), every(250, 5));
         for (const auto& frame : log.frames)
             QCOMPARE(frame.second, QByteArray("C09\r"));
@@ -99,7 +101,7 @@ private slots:
         FormFixture f;
         f.load();
         FrameLog log(f);
-        hold(f, "Command6", 1600);
+        hold(f, kSelect, 1600);
         QCOMPARE(log.times(), every(500, 4));
         QCOMPARE(log.frames.back().second, QByteArray("C3F\r"));
     }
@@ -109,11 +111,11 @@ private slots:
         FormFixture f;
         f.load();
         FrameLog log(f);
-        press(f, "Command5");
+        press(f, kUp);
         QCOMPARE(f.form->timer(2).interval(), 500ms);
         QCOMPARE(f.form->timer(4).interval(), 1000ms);
         f.advance(650);
-        release(f, "Command5");
+        release(f, kUp);
         QCOMPARE(log.times(), every(200, 4));
         QCOMPARE(log.frames.front().second, QByteArray("C3C\r"));
     }
@@ -122,14 +124,14 @@ private slots:
     {
         FormFixture f;
         f.load();
-        f.click("Command23");
+        f.click(kMenuOn);
         f.advance(2000);
         FrameLog log(f);
-        press(f, "Command8");
+        press(f, kRight);
         QCOMPARE(f.form->timer(2).interval(), 150ms);
         QCOMPARE(f.form->timer(4).interval(), 190ms);
         f.advance(450);
-        release(f, "Command8");
+        release(f, kRight);
         QCOMPARE(log.times(), every(200, 3));
         QCOMPARE(log.frames.front().second, QByteArray("C3A\r"));
     }
@@ -139,18 +141,18 @@ private slots:
         FormFixture f;
         f.load();
         FrameLog zoom(f);
-        hold(f, "Command48", 600);
+        hold(f, kZoomUp, 600);
         QCOMPARE(zoom.times(), every(250, 3));
         QCOMPARE(f.form->state().AdjustMode, 3);
         QCOMPARE(f.form->timer(1).interval(), 5ms);
         f.advance(2000);
 
         FrameLog log(f);
-        press(f, "Command7");
+        press(f, kDown);
         QCOMPARE(f.form->timer(2).interval(), 5ms);
         QCOMPARE(f.form->timer(4).interval(), 5ms);
         f.advance(1000);
-        release(f, "Command7");
+        release(f, kDown);
         QCOMPARE(log.times(), every(5, 201));
         QCOMPARE(log.frames.back().second, QByteArray("C3D\r"));
     }
@@ -159,22 +161,22 @@ private slots:
     {
         FormFixture f;
         f.load();
-        f.click("Command13"); // A-IMAGE: context 1, period 200
-        hold(f, "Command2", 100); // VOL -: period 250
+        f.click(kAImage); // context 1, period 200
+        hold(f, kVolDown, 100); // period 250
         f.advance(2000);
         {
             FrameLog log(f);
-            press(f, "Command9");
+            press(f, kLeft);
             QCOMPARE(f.form->timer(2).interval(), 150ms);
             QCOMPARE(f.form->timer(4).interval(), 190ms);
             f.advance(600);
-            release(f, "Command9");
+            release(f, kLeft);
             QCOMPARE(log.times(), every(250, 3));
         }
-        hold(f, "Command6", 100); // SELECT: period 500
+        hold(f, kSelect, 100); // period 500
         f.advance(2000);
         FrameLog log(f);
-        hold(f, "Command5", 1100);
+        hold(f, kUp, 1100);
         QCOMPARE(log.times(), every(500, 3));
     }
 
@@ -182,11 +184,11 @@ private slots:
     {
         FormFixture f;
         f.load();
-        press(f, "Command30");
+        press(f, kBrightUp);
         f.advance(300);
         f.device->inject("x");
         const QString sent = f.form->state().SendBuffer;
-        release(f, "Command30");
+        release(f, kBrightUp);
         const FormState& s = f.form->state();
         QCOMPARE(s.RepeatCode, 0);
         QVERIFY(!f.form->timer(1).enabled());
@@ -194,8 +196,8 @@ private slots:
         QCOMPARE(f.form->timer(2).interval(), 500ms);
         QVERIFY(f.form->timer(4).enabled());
         QCOMPARE(f.form->timer(4).interval(), 1000ms);
-        QCOMPARE(f.caption("Label11"), QString());
-        QCOMPARE(f.caption("Label12"), QString());
+        QCOMPARE(f.caption(kTxdLine), QString());
+        QCOMPARE(f.caption(kRxdLine), QString());
         QVERIFY(s.ReceiveBuffer.isEmpty());
         QCOMPARE(s.SendBuffer, sent);
         QCOMPARE(s.ReplyPending, 0);
@@ -207,35 +209,35 @@ private slots:
     {
         FormFixture f;
         f.load();
-        hold(f, "Command50", 100);
+        hold(f, kKeystoneUp, 100);
         f.advance(300);
         f.device->inject(QByteArray(1, 6));
-        QCOMPARE(f.caption("Label12"), QStringLiteral(" ACK "));
+        QCOMPARE(f.caption(kRxdLine), QStringLiteral(" ACK "));
         f.advance(699);
-        QCOMPARE(f.caption("Label12"), QStringLiteral(" ACK "));
+        QCOMPARE(f.caption(kRxdLine), QStringLiteral(" ACK "));
         f.advance(1);
-        QCOMPARE(f.caption("Label12"), QString());
+        QCOMPARE(f.caption(kRxdLine), QString());
         f.device->inject(QByteArray(1, 6)); // later still: stays
         f.advance(5000);
-        QCOMPARE(f.caption("Label12"), QStringLiteral(" ACK ACK "));
+        QCOMPARE(f.caption(kRxdLine), QStringLiteral(" ACK ACK "));
     }
 
     void aSilentProjectorShowsXsWithinEachPeriod()
     {
         FormFixture f;
         f.load();
-        press(f, "Command1");
+        press(f, kVolUp);
         f.advance(199);
-        QCOMPARE(f.caption("Label12"), QString());
+        QCOMPARE(f.caption(kRxdLine), QString());
         f.advance(1);
-        QCOMPARE(f.caption("Label12"), QStringLiteral(" X X X X"));
-        QCOMPARE(f.caption("Label11"), QStringLiteral(" C 0 9 CR "));
+        QCOMPARE(f.caption(kRxdLine), QStringLiteral(" X X X X"));
+        QCOMPARE(f.caption(kTxdLine), QStringLiteral(" C 0 9 CR "));
         f.advance(45);
-        QCOMPARE(f.caption("Label11"), QString());
-        QCOMPARE(f.caption("Label12"), QString());
+        QCOMPARE(f.caption(kTxdLine), QString());
+        QCOMPARE(f.caption(kRxdLine), QString());
         f.advance(5);
-        QCOMPARE(f.caption("Label11"), QStringLiteral(" C 0 9 CR "));
-        release(f, "Command1");
+        QCOMPARE(f.caption(kTxdLine), QStringLiteral(" C 0 9 CR "));
+        release(f, kVolUp);
     }
 
     void anyMouseButtonAndModifierHolds_data()
@@ -256,9 +258,9 @@ private slots:
         f.load();
         FrameLog log(f);
         const auto b = Qt::MouseButton(button);
-        press(f, "Command1", b, Qt::KeyboardModifiers(modifiers));
+        press(f, kVolUp, b, Qt::KeyboardModifiers(modifiers));
         f.advance(1010);
-        release(f, "Command1", b);
+        release(f, kVolUp, b);
         QCOMPARE(log.times(), every(250, 5));
     }
 
@@ -267,12 +269,12 @@ private slots:
         FormFixture f;
         f.load();
         FrameLog log(f);
-        press(f, "Command1");
-        press(f, "Command1", Qt::RightButton);
+        press(f, kVolUp);
+        press(f, kVolUp, Qt::RightButton);
         f.advance(300);
-        release(f, "Command1", Qt::RightButton);
+        release(f, kVolUp, Qt::RightButton);
         f.advance(300);
-        release(f, "Command1");
+        release(f, kVolUp);
         QCOMPARE(log.times(), every(250, 3));
     }
 
@@ -280,9 +282,9 @@ private slots:
     {
         FormFixture f;
         f.load();
-        f.click("Command23");
-        for (const char* name : {"Command1", "Command2", "Command30", "Command42", "Command50",
-                                 "Command51", "Command6", "Command5", "Command7", "Command8", "Command9"}) {
+        f.click(kMenuOn);
+        for (const char* name : {kVolUp, kVolDown, kBrightUp, kBrightDown, kKeystoneUp,
+                                 kKeystoneDown, kSelect, kUp, kDown, kRight, kLeft}) {
             press(f, name);
             const Millis period = f.form->timer(1).interval();
             f.advance(10);
@@ -298,7 +300,7 @@ private slots:
         f.load();
         QVERIFY(QTest::qWaitForWindowActive(f.form.get()));
         FrameLog log(f);
-        press(f, "Command1");
+        press(f, kVolUp);
         f.advance(300);
         QWidget other;
         other.show();
@@ -308,14 +310,14 @@ private slots:
         QVERIFY(!f.form->timer(1).enabled());
         f.advance(1000);
         QCOMPARE(log.frames.size(), 2);
-        QVERIFY(!f.control<CommandButton>("Command1")->isDown());
+        QVERIFY(!f.control<CommandButton>(kVolUp)->isDown());
     }
 
     void destroyingTheWindowDuringAHoldIsSafe()
     {
         FormFixture f;
         f.load();
-        press(f, "Command1");
+        press(f, kVolUp);
         f.form.reset();
         f.advance(1000);
     }
@@ -325,7 +327,7 @@ private slots:
         FormFixture f;
         f.load();
         FrameLog log(f);
-        press(f, "Command6");
+        press(f, kSelect);
         f.form->hide();
         f.advance(2000);
         QCOMPARE(log.frames.size(), 1);

@@ -2,8 +2,8 @@
 // megabytes, replies cut at every position. The panel stays responsive,
 // its memory stays bounded, and its lines show only the traffic rendering.
 #include "serial/exchange_engine.h"
-#include "serial/qt_serial_device.h"
 #include "serial/traffic_rendering.h"
+#include "tests/support/controls.h"
 #include "tests/support/form_fixture.h"
 #include "tools/sim/pty_projector.h"
 #include "ui/clock.h"
@@ -18,6 +18,7 @@
 #include <unistd.h>
 
 using namespace orvik;
+using namespace orvik::test;
 using test::FormFixture;
 
 namespace {
@@ -38,9 +39,9 @@ bool onlyRenderingCharacters(const QString& text)
 
 void checkLines(const FormFixture& f)
 {
-    const QString txd = f.caption("Label11");
-    const QString rxd = f.caption("Label12");
-    const QString status = f.caption("Label25");
+    const QString txd = f.caption(kTxdLine);
+    const QString rxd = f.caption(kRxdLine);
+    const QString status = f.caption(kStatusLine);
     QVERIFY(onlyRenderingCharacters(txd));
     QVERIFY(onlyRenderingCharacters(rxd));
     QVERIFY(rxd.isEmpty() || rxd.startsWith(u' '));
@@ -62,7 +63,7 @@ private slots:
         FormFixture f;
         f.load();
         QRandomGenerator random(20261207);
-        const char* queries[] = {"Command44", "Command45", "Command46", "Command47", "Command17"};
+        const char* queries[] = {kStatusQuery, kModeQuery, kLampTimeQuery, kSettingQuery, kPowerOn};
         for (int round = 0; round < 2000; ++round) {
             if (round % 3 == 0)
                 f.click(queries[random.bounded(5)]);
@@ -80,10 +81,10 @@ private slots:
     {
         FormFixture f;
         f.load();
-        f.click("Command44");
+        f.click(kStatusQuery);
         f.device->inject(QByteArray(10, '\0'));
-        QCOMPARE(f.caption("Label12"), QStringLiteral(" ? ? ? ? ? ? ? ? ? ? "));
-        QCOMPARE(f.caption("Label25"), QString());
+        QCOMPARE(f.caption(kRxdLine), QStringLiteral(" ? ? ? ? ? ? ? ? ? ? "));
+        QCOMPARE(f.caption(kStatusLine), QString());
         QByteArray all;
         for (int b = 255; b >= 0; --b)
             all += char(b);
@@ -101,23 +102,23 @@ private slots:
         QCOMPARE(f.form->state().ReceiveBuffer.size(), ExchangeEngine::kReceiveLimit);
         checkLines(f);
         // After the next time-out the panel decodes again as usual.
-        f.click("Command44");
+        f.click(kStatusQuery);
         f.advance(500);
-        f.click("Command44");
+        f.click(kStatusQuery);
         f.device->inject("00\r");
-        QCOMPARE(f.caption("Label25"), QStringLiteral(" Power ON"));
+        QCOMPARE(f.caption(kStatusLine), QStringLiteral(" Power ON"));
     }
 
     void repliesCutAtEveryPositionEndTheSame_data()
     {
         QTest::addColumn<QByteArray>("query");
         QTest::addColumn<QByteArray>("reply");
-        QTest::newRow("STATUS 00") << QByteArray("Command44") << QByteArray("00\r");
-        QTest::newRow("STATUS 28") << QByteArray("Command44") << QByteArray("28\r\n");
-        QTest::newRow("MODE 3") << QByteArray("Command45") << QByteArray("3\r");
-        QTest::newRow("L-TIME") << QByteArray("Command46") << QByteArray("123456\r");
-        QTest::newRow("SETTING 00") << QByteArray("Command47") << QByteArray("00\r");
-        QTest::newRow("ACK first") << QByteArray("Command44") << QByteArray("\x06" "00\r");
+        QTest::newRow("STATUS 00") << QByteArray(kStatusQuery) << QByteArray("00\r");
+        QTest::newRow("STATUS 28") << QByteArray(kStatusQuery) << QByteArray("28\r\n");
+        QTest::newRow("MODE 3") << QByteArray(kModeQuery) << QByteArray("3\r");
+        QTest::newRow("L-TIME") << QByteArray(kLampTimeQuery) << QByteArray("123456\r");
+        QTest::newRow("SETTING 00") << QByteArray(kSettingQuery) << QByteArray("00\r");
+        QTest::newRow("ACK first") << QByteArray(kStatusQuery) << QByteArray("\x06" "00\r");
     }
     void repliesCutAtEveryPositionEndTheSame()
     {
@@ -130,8 +131,8 @@ private slots:
             f.load();
             f.click(query.constData());
             f.device->inject(reply);
-            whole = f.caption("Label12");
-            wholeStatus = f.caption("Label25");
+            whole = f.caption(kRxdLine);
+            wholeStatus = f.caption(kStatusLine);
         }
         QCOMPARE(whole, renderTraffic(QString::fromLatin1(reply)));
         for (int cut = 1; cut < reply.size(); ++cut) {
@@ -139,10 +140,10 @@ private slots:
             f.load();
             f.click(query.constData());
             f.device->inject(reply.left(cut));
-            QCOMPARE(f.caption("Label12"), renderTraffic(QString::fromLatin1(reply.left(cut))));
+            QCOMPARE(f.caption(kRxdLine), renderTraffic(QString::fromLatin1(reply.left(cut))));
             f.device->inject(reply.mid(cut));
-            QCOMPARE(f.caption("Label12"), whole);
-            QCOMPARE(f.caption("Label25"), wholeStatus);
+            QCOMPARE(f.caption(kRxdLine), whole);
+            QCOMPARE(f.caption(kStatusLine), wholeStatus);
         }
         // One byte at a time.
         FormFixture f;
@@ -150,8 +151,8 @@ private slots:
         f.click(query.constData());
         for (char b : reply)
             f.device->inject(QByteArray(1, b));
-        QCOMPARE(f.caption("Label12"), whole);
-        QCOMPARE(f.caption("Label25"), wholeStatus);
+        QCOMPARE(f.caption(kRxdLine), whole);
+        QCOMPARE(f.caption(kStatusLine), wholeStatus);
     }
 
     void aFloodOnTheRealLineLeavesThePanelResponsive()
@@ -162,7 +163,8 @@ private slots:
         SystemClock clock;
         test::RecordingWarningBox warnings;
         const QString path = far.devicePath();
-        Form1 form({clock, warnings, std::make_unique<QtSerialDevice>(), [path](int) { return path; }, [](int) {}});
+        const auto panel = makeFormOnDevice(clock, warnings, path);
+        Form1& form = *panel;
         form.Form_Load();
         QVERIFY(form.MSComm1().portOpen());
 
@@ -185,7 +187,7 @@ private slots:
         QTest::qWait(100);
         bool ticked = false;
         QTimer::singleShot(50, &form, [&] { ticked = true; });
-        QTest::mouseClick(form.control(QStringLiteral("Command17")), Qt::LeftButton);
+        QTest::mouseClick(form.control(QLatin1String(kPowerOn)), Qt::LeftButton);
         QByteArray sent;
         const auto readSome = [&] {
             char buffer[64];

@@ -1,4 +1,5 @@
 // Start-up, the port and speed options, the settings frame and END.
+#include "tests/support/controls.h"
 #include "tests/support/form_fixture.h"
 #include "ui/frame.h"
 #include "ui/option_button.h"
@@ -7,6 +8,7 @@
 #include <QTest>
 
 using namespace orvik;
+using namespace orvik::test;
 using test::FormFixture;
 
 class TestStartupAndPorts : public QObject {
@@ -16,15 +18,15 @@ class TestStartupAndPorts : public QObject {
     {
         return f.control<OptionButton>(option)->value();
     }
-    static bool frameShown(const FormFixture& f) { return f.control("Frame8")->isVisibleTo(f.form.get()); }
+    static bool frameShown(const FormFixture& f) { return f.control(kPortFrame)->isVisibleTo(f.form.get()); }
 
 private slots:
     void beforeStartUpOnly19200IsSelected()
     {
         FormFixture f;
-        QVERIFY(selected(f, "Option3"));
-        QVERIFY(!selected(f, "Option1"));
-        QVERIFY(!selected(f, "Option2"));
+        QVERIFY(selected(f, kBaud19200));
+        QVERIFY(!selected(f, kCom1));
+        QVERIFY(!selected(f, kCom2));
         QVERIFY(!frameShown(f));
         QVERIFY(!f.form->MSComm1().portOpen());
     }
@@ -39,8 +41,8 @@ private slots:
         QCOMPARE(f.form->MSComm1().settings(), QStringLiteral("19200,N,8,1"));
         QCOMPARE(f.form->state().PortSettings, QStringLiteral("19200,N,8,1"));
         QCOMPARE(f.device->openings, 2); // opened, then reopened by the COM1 option
-        QVERIFY(selected(f, "Option1"));
-        QVERIFY(selected(f, "Option3"));
+        QVERIFY(selected(f, kCom1));
+        QVERIFY(selected(f, kBaud19200));
         QVERIFY(!frameShown(f));
         QVERIFY(f.warnings.shown.isEmpty());
         QCOMPARE(f.form->size(), QSize(630, 322));
@@ -60,7 +62,7 @@ private slots:
     {
         FormFixture f;
         f.load();
-        f.click("Command33");
+        f.click(kComButton);
         QVERIFY(frameShown(f));
         f.advance(4999);
         QVERIFY(frameShown(f));
@@ -74,14 +76,14 @@ private slots:
     {
         FormFixture f;
         f.load();
-        f.click("Command33");
-        f.click("Option2");
+        f.click(kComButton);
+        f.click(kCom2);
         QVERIFY(f.form->MSComm1().portOpen());
         QCOMPARE(f.device->openedPath, QStringLiteral("/dev/fake2"));
         QCOMPARE(f.form->MSComm1().commPort(), 2);
         QVERIFY(!frameShown(f));
-        f.click("Command33");
-        f.click("Option1");
+        f.click(kComButton);
+        f.click(kCom1);
         QCOMPARE(f.device->openedPath, QStringLiteral("/dev/fake1"));
     }
 
@@ -90,21 +92,21 @@ private slots:
         FormFixture f;
         f.load();
         const int openings = f.device->openings;
-        f.click("Command33");
-        f.click("Option4");
+        f.click(kComButton);
+        f.click(kBaud9600);
         QCOMPARE(f.device->settings.baud, 9600);
         QCOMPARE(f.form->state().PortSettings, QStringLiteral("9600,N,8,1"));
         QCOMPARE(f.device->openings, openings);
         QVERIFY(f.form->MSComm1().portOpen());
         QVERIFY(!frameShown(f));
-        f.click("Command33");
-        f.click("Option3");
+        f.click(kComButton);
+        f.click(kBaud19200);
         QCOMPARE(f.device->settings.baud, 19200);
         // A port switch then keeps the chosen speed.
-        f.click("Command33");
-        f.click("Option4");
-        f.click("Command33");
-        f.click("Option2");
+        f.click(kComButton);
+        f.click(kBaud9600);
+        f.click(kComButton);
+        f.click(kCom2);
         QCOMPARE(f.device->settings.baud, 9600);
     }
 
@@ -112,16 +114,16 @@ private slots:
     {
         FormFixture f({QStringLiteral("/dev/fake2")});
         f.load();
-        f.click("Command33");
-        f.click("Option2");
+        f.click(kComButton);
+        f.click(kCom2);
         QCOMPARE(f.warnings.shown, QStringList{QStringLiteral("COM2 (/dev/fake2): No such file or directory")});
         QVERIFY(!f.form->MSComm1().portOpen());
         QCOMPARE(f.form->MSComm1().commPort(), 1);
         QVERIFY(frameShown(f));
-        QVERIFY(selected(f, "Option2"));
+        QVERIFY(selected(f, kCom2));
 
         // Closed for good: choosing a port now changes only its number.
-        f.click("Option1");
+        f.click(kCom1);
         QVERIFY(!f.form->MSComm1().portOpen());
         QCOMPARE(f.form->MSComm1().commPort(), 1);
         QVERIFY(!frameShown(f));
@@ -134,16 +136,16 @@ private slots:
         f.load();
         QCOMPARE(f.warnings.shown, QStringList{QStringLiteral("COM1 (/dev/fake1): No such file or directory")});
         QVERIFY(!f.form->MSComm1().portOpen());
-        QVERIFY(selected(f, "Option1"));
+        QVERIFY(selected(f, kCom1));
         QCOMPARE(f.form->MSComm1().commPort(), 2); // the fall-back port
         QVERIFY(!frameShown(f));
         QVERIFY(f.form->isVisible());
 
         // Sends still run the exchange: the operator sees the Xs.
-        f.click("Command17");
-        QCOMPARE(f.caption("Label11"), QStringLiteral(" C 0 0 CR "));
+        f.click(kPowerOn);
+        QCOMPARE(f.caption(kTxdLine), QStringLiteral(" C 0 0 CR "));
         f.advance(500);
-        QCOMPARE(f.caption("Label12"), QStringLiteral(" X X X X"));
+        QCOMPARE(f.caption(kRxdLine), QStringLiteral(" X X X X"));
         QCOMPARE(f.warnings.shown.size(), 1);
     }
 
@@ -153,9 +155,9 @@ private slots:
         f.load();
         f.device->pull();
         QVERIFY(!f.form->MSComm1().portOpen());
-        f.click("Command17");
+        f.click(kPowerOn);
         f.advance(500);
-        QCOMPARE(f.caption("Label12"), QStringLiteral(" X X X X"));
+        QCOMPARE(f.caption(kRxdLine), QStringLiteral(" X X X X"));
         QVERIFY(f.warnings.shown.isEmpty());
     }
 
@@ -163,7 +165,7 @@ private slots:
     {
         FormFixture f;
         f.load();
-        f.click("Command16");
+        f.click(kEnd);
         QVERIFY(!f.form->MSComm1().portOpen());
         QVERIFY(!f.form->isVisible());
         QCOMPARE(f.exitCodes, QList<int>{0});
@@ -173,7 +175,7 @@ private slots:
     {
         FormFixture f({QStringLiteral("/dev/fake1")});
         f.load();
-        f.click("Command16");
+        f.click(kEnd);
         QCOMPARE(f.exitCodes, QList<int>{0});
     }
 };

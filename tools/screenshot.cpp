@@ -2,14 +2,12 @@
 // after STATUS was answered by the simulated projector. Keeps the README's
 // picture true to the program. Runs offscreen.
 #include "app/form1.h"
-#include "serial/qt_serial_device.h"
 #include "tools/sim/pty_projector.h"
 #include "ui/clock.h"
 #include "ui/modal_warning_box.h"
 
 #include <QApplication>
 #include <QElapsedTimer>
-#include <QAbstractButton>
 #include <QPixmap>
 
 #include <cstdio>
@@ -28,18 +26,17 @@ int main(int argc, char* argv[])
     orvik::SystemClock clock;
     orvik::ModalWarningBox warning;
     const QString path = projector.devicePath();
-    orvik::Form1 form({clock, warning, std::make_unique<orvik::QtSerialDevice>(),
-                       [path](int) { return path; }, [](int) {}});
-    form.Form_Load();
-    form.show();
-    form.Form_KeyDown(72, 2); // Ctrl+H
-    qobject_cast<QAbstractButton*>(form.control(QStringLiteral("Command44")))->click();
+    const auto form = orvik::makeFormOnDevice(clock, warning, path);
+    form->Form_Load();
+    form->show();
+    form->Form_KeyDown(72, 2); // Ctrl+H
+    form->Command44_Click();    // STATUS
 
     QElapsedTimer waited;
     waited.start();
     while (waited.elapsed() < 300)
         QCoreApplication::processEvents(QEventLoop::AllEvents, 20);
-    if (!form.grab().save(QString::fromLocal8Bit(argv[1]))) {
+    if (!form->grab().save(QString::fromLocal8Bit(argv[1]))) {
         std::fprintf(stderr, "orvik-screenshot: cannot write %s\n", argv[1]);
         return 1;
     }

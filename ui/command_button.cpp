@@ -1,6 +1,7 @@
 #include "ui/command_button.h"
 
 #include "ui/shift_state.h"
+#include "ui/twips.h"
 
 #include <QMouseEvent>
 #include <QStyleOptionButton>
@@ -8,8 +9,9 @@
 
 namespace orvik {
 namespace {
-constexpr float kTwipsPerPixel = 15.0F;
-}
+// Mouse positions in twips.
+float twips(qreal pixels) { return float(pixels) * float(kTwipsPerPixel); }
+} // namespace
 
 CommandButton::CommandButton(QWidget* parent)
     : QPushButton(parent)
@@ -39,7 +41,7 @@ void CommandButton::mousePressEvent(QMouseEvent* event)
     event->accept(); // keep the release of every mouse button on this button
     if (starts)
         emit MouseDown(mouseButtonCode(held_), shiftState(event->modifiers()),
-                       float(lastPos_.x()) * kTwipsPerPixel, float(lastPos_.y()) * kTwipsPerPixel);
+                       twips(lastPos_.x()), twips(lastPos_.y()));
 }
 
 void CommandButton::mouseReleaseEvent(QMouseEvent* event)
@@ -48,7 +50,7 @@ void CommandButton::mouseReleaseEvent(QMouseEvent* event)
         held_ = Qt::NoButton;
         lastPos_ = event->position();
         emit MouseUp(mouseButtonCode(event->button()), shiftState(event->modifiers()),
-                     float(lastPos_.x()) * kTwipsPerPixel, float(lastPos_.y()) * kTwipsPerPixel);
+                     twips(lastPos_.x()), twips(lastPos_.y()));
     }
     QPushButton::mouseReleaseEvent(event);
     event->accept();
@@ -61,8 +63,7 @@ void CommandButton::endLostHold()
     const Qt::MouseButton button = held_;
     held_ = Qt::NoButton;
     setDown(false);
-    emit MouseUp(mouseButtonCode(button), 0, float(lastPos_.x()) * kTwipsPerPixel,
-                 float(lastPos_.y()) * kTwipsPerPixel);
+    emit MouseUp(mouseButtonCode(button), 0, twips(lastPos_.x()), twips(lastPos_.y()));
 }
 
 void CommandButton::hideEvent(QHideEvent* event)

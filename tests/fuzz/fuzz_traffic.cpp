@@ -7,7 +7,7 @@
 // the next bits say how many bytes the piece has and whether the clock
 // moves on to the time-out afterwards.
 #include "commands/command_set.h"
-#include "commands/status_decoder.h"
+#include "commands/status_queries.h"
 #include "serial/exchange_engine.h"
 #include "serial/mscomm.h"
 #include "serial/traffic_rendering.h"
@@ -55,14 +55,11 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     MSComm comm(std::unique_ptr<SerialDevice>(device), [](int) { return QStringLiteral("/dev/fuzz"); }, failure);
     comm.setPortOpen(true);
     FormState state;
-    Timer timer2(clock, 500ms);
-    Timer timer4(clock, 1000ms);
+    Timer replyTimeout(clock, 500ms);
+    Timer displayClear(clock, 1000ms);
     test::TextLine txd, rxd, status;
-    ExchangeEngine engine(state, comm, timer2, timer4, {txd, rxd, status});
+    ExchangeEngine engine(state, comm, replyTimeout, displayClear, {txd, rxd, status});
     engine.setDecoder(&decodeStatus);
-    QObject::connect(&timer2, &Timer::tick, &engine, [&] { engine.Timer2_Timer(); });
-    QObject::connect(&timer4, &Timer::tick, &engine, [&] { engine.Timer4_Timer(); });
-    QObject::connect(&comm, &MSComm::OnComm, &engine, [&] { engine.MSComm1_OnComm(); });
 
     static constexpr const char* kFrames[] = {nullptr, "CR0", "CR1", "CR3", "CR4", "C00", "C09", "C3F"};
     std::size_t at = 0;
@@ -70,7 +67,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         const std::uint8_t control = data[at++];
         if (const char* code = kFrames[control & 7]) {
             state.SendBuffer = commandFrame(code);
-            engine.Hyouji(state.SendBuffer, 1);
+            engine.send(state.SendBuffer);
         }
         const std::size_t length = std::min<std::size_t>((control >> 3) & 15, size - at);
         device->inject(QByteArray(reinterpret_cast<const char*>(data + at), qsizetype(length)));

@@ -1,0 +1,37 @@
+#pragma once
+
+#include <QString>
+
+#include <optional>
+#include <span>
+#include <string_view>
+
+namespace orvik {
+
+struct StatusRow {
+    std::u16string_view key; // the start of the RXD line
+    std::u16string_view text;
+};
+
+// A status query, sent like a one-shot button, with the reading of its
+// reply: the first `examined` characters of the RXD line are looked up in
+// its table. L-TIME has no table: they are shown as they are, then
+// " Hour Use".
+struct StatusQuery {
+    std::string_view code;
+    qsizetype examined;
+    std::span<const StatusRow> table;
+};
+
+namespace queries {
+extern const StatusQuery kPower;    // STATUS
+extern const StatusQuery kInput;    // MODE
+extern const StatusQuery kLampTime; // L-TIME
+extern const StatusQuery kReversal; // SETTING
+} // namespace queries
+
+// The decode step: the status text for the RXD line when SendBuffer is a
+// query frame and a row matches; nothing otherwise.
+std::optional<QString> decodeStatus(const QString& sendBuffer, const QString& rxdLine);
+
+} // namespace orvik
