@@ -4,6 +4,8 @@
 
 #include <QTest>
 
+#include <thread>
+
 using namespace orvik;
 using namespace std::chrono_literals;
 
@@ -173,9 +175,9 @@ private slots:
         QCOMPARE(ticks, 3);
     }
 
-    // On the system clock an alarm due a few milliseconds after another is
-    // fired straight after it, without going back to the event loop. Order,
-    // one tick a period, and a stop by the alarm before must still hold.
+    // On the system clock, alarms close together fire in deadline order, once
+    // a period, and one stopped by an earlier handler does not fire, also
+    // when both were due in the same pass of the event loop.
     void systemClockAlarmsCloseTogetherKeepTheirOrderAndStops()
     {
         SystemClock system;
@@ -200,6 +202,18 @@ private slots:
         stopper->stop();
         QTest::qWait(80);
         QCOMPARE(fired, (QStringList{"stopper", "stopper"}));
+
+        // Both due when the loop next looks: whichever runs first stops the
+        // other, which then must not fire.
+        fired.clear();
+        std::unique_ptr<Alarm> a, b;
+        a = system.makeAlarm([&] { fired << QStringLiteral("a"); b->stop(); a->stop(); });
+        b = system.makeAlarm([&] { fired << QStringLiteral("b"); a->stop(); b->stop(); });
+        a->start(20ms);
+        b->start(20ms);
+        std::this_thread::sleep_for(60ms); // holds the event loop up
+        QTest::qWait(80);
+        QCOMPARE(fired.size(), 1);
     }
 };
 

@@ -39,16 +39,13 @@ Time nextDeadline(Time due, Time firedAt, Millis period)
     return (firedAt - due > kOnTimeWithin ? firedAt : due) + period;
 }
 
-// Alarms on the event loop, following nextDeadline(). Alarms may outlive
-// their clock.
+// Alarms on the event loop, following nextDeadline(). On Linux each alarm
+// is a kernel timer armed with an absolute deadline (timerfd), elsewhere a
+// precise QTimer. Every tick comes from the event loop like any other event,
+// so input that arrived before a deadline is handled before its tick.
 class SystemClock final : public Clock {
 public:
-    SystemClock();
-    ~SystemClock() override;
     std::unique_ptr<Alarm> makeAlarm(std::function<void()> onFire) override;
-
-private:
-    std::shared_ptr<struct AlarmList> alarms_;
 };
 
 } // namespace orvik
