@@ -1,35 +1,27 @@
+#include "app/command_line.h"
 #include "app/form1.h"
 #include "serial/port_map.h"
 #include "serial/qt_serial_device.h"
 #include "ui/clock.h"
+#include "ui/exit_signals.h"
 #include "ui/modal_warning_box.h"
 
 #include <QApplication>
 #include <QIcon>
 
 #include <cstdio>
-
-namespace {
-
-// Without a display Qt would stop with a message about a platform plugin;
-// say what to do instead.
-bool displayMissing()
-{
-#if defined(Q_OS_UNIX) && !defined(Q_OS_MACOS)
-    return qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM") && qEnvironmentVariableIsEmpty("DISPLAY")
-           && qEnvironmentVariableIsEmpty("WAYLAND_DISPLAY");
-#else
-    return false;
-#endif
-}
-
-} // namespace
+#include <cstdlib>
 
 int main(int argc, char* argv[])
 {
-    if (displayMissing()) {
+    const auto command = orvik::readCommandLine(argc, argv);
+    if (const int* exitCode = std::get_if<int>(&command))
+        return *exitCode;
+    // Without a display Qt would stop with a message about a platform
+    // plugin; say what to do instead.
+    if (!orvik::displayAvailable(argc, argv)) {
         std::fputs("orvik-control: no display found (DISPLAY and WAYLAND_DISPLAY are not set).\n"
-                   "On a machine without a display, run it on a virtual one:\n"
+                   "Run it on a desktop, or through 'ssh -X', or on a virtual display:\n"
                    "    xvfb-run -a orvik-control\n",
                    stderr);
         return 1;
@@ -41,13 +33,30 @@ int main(int argc, char* argv[])
     icon.addFile(QStringLiteral(":/icons/orvik-control-16.png"));
     icon.addFile(QStringLiteral(":/icons/orvik-control-32.png"));
     QApplication::setWindowIcon(icon);
+    orvik::quitOnTerminationSignals();
+
+    const orvik::Options& options = std::get<orvik::Options>(command);
+    const auto ports = orvik::choosePorts(
+        {options.ports,
+         {orvik::devicePathFromBytes(qgetenv("ORVIK_COM1")), orvik::devicePathFromBytes(qgetenv("ORVIK_COM2"))},
+         orvik::orderedPorts(orvik::serialPortsOfThisMachine())});
 
     orvik::SystemClock clock;
     orvik::ModalWarningBox warning;
     orvik::Form1 form({clock, warning, std::make_unique<orvik::QtSerialDevice>(),
-                       &orvik::devicePathForPort, [](int code) { QCoreApplication::exit(code); }});
+                       [ports](int port) { return ports.at(std::size_t(port == 2)); },
+                       [](int code) { QCoreApplication::exit(code); }});
     warning.setParent(&form);
+    // Qt ends the program with exit() when the display connection is lost:
+    // the port still closes first, so its lock goes with it.
+    static orvik::MSComm* port = &form.MSComm1();
+    std::atexit([] {
+        if (port)
+            port->setPortOpen(false);
+    });
     form.Form_Load();
     form.show();
-    return QApplication::exec();
+    const int status = QApplication::exec();
+    port = nullptr; // the form closes it as it goes
+    return status;
 }

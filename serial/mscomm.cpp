@@ -1,8 +1,18 @@
 #include "serial/mscomm.h"
 
-#include "serial/port_map.h"
+
+#include <QtGlobal>
 
 namespace orvik {
+namespace {
+
+QString loginName()
+{
+    const QString user = qEnvironmentVariable("USER");
+    return user.isEmpty() ? qEnvironmentVariable("LOGNAME") : user;
+}
+
+} // namespace
 
 MSComm::MSComm(std::unique_ptr<SerialDevice> device, PortMap ports, Failure& failure,
                QObject* parent)
@@ -66,10 +76,9 @@ void MSComm::setPortOpen(bool open)
         return;
     }
     const QString path = ports_(port_);
-    QString reason;
-    if (!device_->open(canonicalDevicePath(path), settings_, &reason))
-        failure_.raise(int(CommFailure::PortOpenFailed),
-                       QStringLiteral("COM%1 (%2): %3").arg(port_).arg(path, reason));
+    OpenFailure why;
+    if (!device_->open(path, settings_, &why))
+        failure_.raise(int(CommFailure::PortOpenFailed), describeOpenFailure(port_, path, why, loginName()));
 }
 
 bool MSComm::setOutput(const QString& text)

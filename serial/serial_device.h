@@ -1,6 +1,7 @@
 #pragma once
 
 #include "serial/line_settings.h"
+#include "serial/open_failure.h"
 
 #include <QByteArray>
 #include <QObject>
@@ -13,20 +14,27 @@ namespace orvik {
 class SerialDevice : public QObject {
     Q_OBJECT
 public:
+    // Most bytes that wait on the transmit side, the control's output buffer
+    // size. A frame that does not fit is dropped, never sent late.
+    static constexpr qsizetype kOutBufferSize = 512;
+
     using QObject::QObject;
 
-    // On failure returns false and sets reason to a text for the user.
-    virtual bool open(const QString& path, const LineSettings& settings, QString* reason) = 0;
+    // On failure returns false and says why.
+    virtual bool open(const QString& path, const LineSettings& settings, OpenFailure* why) = 0;
     virtual void close() = 0;
+    // Open, or open but lost (see lost()).
     virtual bool isOpen() const = 0;
     virtual bool apply(const LineSettings& settings) = 0;
-    // Queues the bytes and starts writing them at once, without waiting.
+    // Hands the bytes to the device without waiting. False when nothing was
+    // taken: the device is lost, or its transmit side is full.
     virtual bool write(const QByteArray& bytes) = 0;
     virtual QByteArray readAll() = 0;
 
 signals:
     void received();
-    // The device went away while open; it is closed already.
+    // The device went away while open. It stays open but lost: writes take
+    // nothing, and it is opened again at the same path when it comes back.
     void lost(const QString& reason);
 };
 

@@ -7,10 +7,13 @@
 #include "ui/caption.h"
 #include "ui/clock.h"
 
+#include <QFileInfo>
 #include <QProcess>
 #include <QTest>
 
+#include <csignal>
 #include <termios.h>
+#include <tuple>
 
 using namespace orvik;
 using namespace orvik::test;
@@ -165,17 +168,56 @@ private slots:
         QVERIFY(sim.waitForFinished(5000));
     }
 
-    void withoutADisplayTheProgramSaysWhatToDo()
+    // --help, --version and mistakes are answered without a display.
+    void theCommandLineIsAnsweredWithoutADisplay()
     {
-        QProcess panel;
         QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
         for (const char* name : {"DISPLAY", "WAYLAND_DISPLAY", "QT_QPA_PLATFORM"})
             env.remove(QLatin1String(name));
-        panel.setProcessEnvironment(env);
-        panel.start(QStringLiteral(ORVIK_CONTROL_PATH), {});
-        QVERIFY(panel.waitForFinished(10000));
-        QCOMPARE(panel.exitCode(), 1);
-        QVERIFY(panel.readAllStandardError().contains("xvfb-run"));
+        const auto run = [&](const QStringList& args) {
+            QProcess panel;
+            panel.setProcessEnvironment(env);
+            panel.start(QStringLiteral(ORVIK_CONTROL_PATH), args);
+            panel.waitForFinished(10000);
+            return std::tuple{panel.exitCode(), panel.readAllStandardOutput(), panel.readAllStandardError()};
+        };
+        const auto [helpCode, help, helpErrors] = run({QStringLiteral("--help")});
+        QCOMPARE(helpCode, 0);
+        for (const char* word : {"--com1", "--com2", "ORVIK_COM1", "ORVIK_COM2", "ttyUSB"})
+            QVERIFY2(help.contains(word), word);
+        const auto [versionCode, version, versionErrors] = run({QStringLiteral("--version")});
+        QCOMPARE(versionCode, 0);
+        QCOMPARE(version, QByteArray("orvik-control 1.30\n"));
+        const auto [wrongCode, wrong, wrongErrors] = run({QStringLiteral("--bogus")});
+        QCOMPARE(wrongCode, 2);
+        QVERIFY(wrongErrors.contains("bogus"));
+        const auto [bareCode, bare, bareErrors] = run({});
+        QCOMPARE(bareCode, 1);
+        QVERIFY(bareErrors.contains("xvfb-run"));
+    }
+
+    // Each signal ends the program with status 0 and frees the port: its lock
+    // is gone and the next instance opens it.
+    void signalsCloseThePortOnTheWayOut()
+    {
+        PtyProjector projector;
+        QString lock = projector.devicePath().mid(5);
+        lock = QStringLiteral("/run/lock/LCK..") + lock.replace(u'/', u'_');
+        if (!QFileInfo(QStringLiteral("/run/lock")).isWritable())
+            QSKIP("/run/lock cannot be written here");
+        for (const int sig : {SIGTERM, SIGINT, SIGHUP}) {
+            QProcess panel;
+            panel.start(QStringLiteral(ORVIK_CONTROL_PATH),
+                        {QStringLiteral("-platform"), QStringLiteral("offscreen"), QStringLiteral("--com1"),
+                         projector.devicePath()});
+            QVERIFY(panel.waitForStarted());
+            QTRY_VERIFY_WITH_TIMEOUT(QFile::exists(lock), 10000); // COM1 is open
+            ::kill(pid_t(panel.processId()), sig);
+            QVERIFY(panel.waitForFinished(10000));
+            QCOMPARE(panel.exitStatus(), QProcess::NormalExit);
+            QCOMPARE(panel.exitCode(), 0);
+            QVERIFY2(!QFile::exists(lock), qPrintable(lock));
+        }
     }
 };
 

@@ -116,7 +116,9 @@ private slots:
         f.load();
         f.click(kComButton);
         f.click(kCom2);
-        QCOMPARE(f.warnings.shown, QStringList{QStringLiteral("COM2 (/dev/fake2): No such file or directory")});
+        QCOMPARE(f.warnings.shown, QStringList{QStringLiteral("COM2 (/dev/fake2): No such file or directory. No serial ports found: "
+                                                                "plug in the adapter, or choose a device with --com2 "
+                                                                "DEVICE or ORVIK_COM2=DEVICE.")});
         QVERIFY(!f.form->MSComm1().portOpen());
         QCOMPARE(f.form->MSComm1().commPort(), 1);
         QVERIFY(frameShown(f));
@@ -134,7 +136,9 @@ private slots:
     {
         FormFixture f({QStringLiteral("/dev/fake1")});
         f.load();
-        QCOMPARE(f.warnings.shown, QStringList{QStringLiteral("COM1 (/dev/fake1): No such file or directory")});
+        QCOMPARE(f.warnings.shown, QStringList{QStringLiteral("COM1 (/dev/fake1): No such file or directory. No serial ports found: "
+                                                                "plug in the adapter, or choose a device with --com1 "
+                                                                "DEVICE or ORVIK_COM1=DEVICE.")});
         QVERIFY(!f.form->MSComm1().portOpen());
         QVERIFY(selected(f, kCom1));
         QCOMPARE(f.form->MSComm1().commPort(), 2); // the fall-back port
@@ -149,15 +153,25 @@ private slots:
         QCOMPARE(f.warnings.shown.size(), 1);
     }
 
-    void aVanishedDeviceLeavesThePortClosedWithoutAWord()
+    // No box interrupts a hold when the device goes; a port switch then
+    // works as from an open port.
+    void aLostDeviceStaysOpenSilentlyAndAPortSwitchReopens()
     {
         FormFixture f;
         f.load();
         f.device->pull();
-        QVERIFY(!f.form->MSComm1().portOpen());
+        QVERIFY(f.form->MSComm1().portOpen());
         f.click(kPowerOn);
+        QCOMPARE(f.takeWritten(), QByteArray());
         f.advance(500);
         QCOMPARE(f.caption(kRxdLine), QStringLiteral(" X X X X"));
+        QVERIFY(f.warnings.shown.isEmpty());
+
+        f.click(kComButton);
+        f.click(kCom2);
+        QCOMPARE(f.device->openedPath, QStringLiteral("/dev/fake2"));
+        f.click(kPowerOn);
+        QCOMPARE(f.takeWritten(), QByteArray("C00\r"));
         QVERIFY(f.warnings.shown.isEmpty());
     }
 

@@ -2,11 +2,11 @@
 
 namespace orvik::test {
 
-bool FakeSerialDevice::open(const QString& path, const LineSettings& s, QString* reason)
+bool FakeSerialDevice::open(const QString& path, const LineSettings& s, OpenFailure* why)
 {
     if (missing.contains(path)) {
-        if (reason)
-            *reason = QStringLiteral("No such file or directory");
+        if (why)
+            *why = {OpenFailure::Kind::Missing};
         return false;
     }
     open_ = true;
@@ -24,7 +24,7 @@ bool FakeSerialDevice::apply(const LineSettings& s)
 
 bool FakeSerialDevice::write(const QByteArray& bytes)
 {
-    if (!open_)
+    if (!open_ || lost_)
         return false;
     written += bytes;
     emit wrote(bytes);
@@ -46,7 +46,7 @@ void FakeSerialDevice::inject(const QByteArray& bytes)
 
 void FakeSerialDevice::pull()
 {
-    open_ = false;
+    lost_ = true;
     emit lost(QStringLiteral("device removed"));
 }
 

@@ -11,11 +11,12 @@ namespace orvik::test {
 class FakeSerialDevice final : public SerialDevice {
     Q_OBJECT
 public:
-    bool open(const QString& path, const LineSettings& settings, QString* reason) override;
+    bool open(const QString& path, const LineSettings& settings, OpenFailure* why) override;
     void close() override
     {
         closings += open_ ? 1 : 0;
         open_ = false;
+        lost_ = false;
     }
     bool isOpen() const override { return open_; }
     bool apply(const LineSettings& settings) override;
@@ -24,8 +25,9 @@ public:
 
     // Bytes from the far end: queued and announced like a receive event.
     void inject(const QByteArray& bytes);
-    // The device disappears while open.
+    // The device disappears while open: open but lost until it is back.
     void pull();
+    void bringBack() { lost_ = false; }
 
     QSet<QString> missing; // paths that fail to open
     QByteArray written;
@@ -39,6 +41,7 @@ signals:
 
 private:
     bool open_ = false;
+    bool lost_ = false;
     QByteArray incoming_;
 };
 

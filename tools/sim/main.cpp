@@ -1,12 +1,12 @@
 // orvik-projector-sim: a simulated projector on a pseudo-terminal.
 // Prints the device path; hand it to the panel as ORVIK_COM1.
 #include "tools/sim/pty_projector.h"
+#include "ui/exit_signals.h"
 
 #include <QCommandLineParser>
 #include <QCoreApplication>
 #include <QFile>
 
-#include <csignal>
 #include <cstdio>
 
 int main(int argc, char* argv[])
@@ -61,8 +61,7 @@ int main(int argc, char* argv[])
     std::fflush(stdout);
 
     // End cleanly on the usual signals so that the link is removed.
-    for (int sig : {SIGINT, SIGTERM, SIGHUP})
-        std::signal(sig, [](int) { QCoreApplication::quit(); });
+    orvik::quitOnTerminationSignals();
     const int code = QCoreApplication::exec();
     if (!linkPath.isEmpty())
         QFile::remove(linkPath);
