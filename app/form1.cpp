@@ -1,5 +1,6 @@
 #include "app/form1.h"
 
+#include "app/accessibility.h"
 #include "app/layout.h"
 #include "commands/projector_commands.h"
 #include "commands/status_queries.h"
@@ -17,6 +18,7 @@
 #include "ui/timer.h"
 
 #include <QKeyEvent>
+#include <QPainter>
 
 #include <algorithm>
 #include <vector>
@@ -45,11 +47,15 @@ Qt::Alignment alignmentFor(layout::Align align)
 void setColors(QWidget* widget, const layout::Control& row)
 {
     // Each kind takes only its own roles, so that a frame's colours do not
-    // leak into the buttons inside it.
+    // leak into the buttons inside it. An option button fills its tile from
+    // both roles, depending on the style.
     const bool button = row.kind == layout::Kind::Button;
     QPalette pal = widget->palette();
     if (row.backColor) {
-        pal.setColor(button ? QPalette::Button : QPalette::Window, bgrColor(*row.backColor));
+        if (!button)
+            pal.setColor(QPalette::Window, bgrColor(*row.backColor));
+        if (button || row.kind == layout::Kind::Option)
+            pal.setColor(QPalette::Button, bgrColor(*row.backColor));
         widget->setAutoFillBackground(!button);
     }
     if (row.extra.foreColor)
@@ -84,6 +90,7 @@ Form1::Form1(Services services, QWidget* parent)
         *engine_, ProjectorCommands::Timers{timer(1), timer(2), timer(4)},
         ProjectorCommands::Lines{*txd, *rxd});
     initActionsConnections();
+    describeForScreenReaders(*this);
 }
 
 Form1::~Form1()
@@ -123,7 +130,7 @@ void Form1::buildControls()
         auto* shape = new LineShape(QLine(pixels(line.x1), pixels(line.y1), pixels(line.x2), pixels(line.y2)),
                                     bgrColor(layout::kLineColor), layout::kLineWidth, this);
         shape->setObjectName(QString::fromLatin1(line.name));
-        controls_.insert(shape->objectName(), shape);
+        lines_.push_back(shape);
     }
 
     auto* image = new Picture(this);
@@ -196,6 +203,13 @@ void Form1::buildTimers(Clock& clock)
         t->setObjectName(QString::fromLatin1(setup.name));
         timers_.at(i++) = t;
     }
+}
+
+void Form1::paintEvent(QPaintEvent*)
+{
+    QPainter painter(this);
+    for (const LineShape* line : lines_)
+        line->paint(painter);
 }
 
 int Form1::Height() const { return height() * kTwipsPerPixel; }

@@ -12,6 +12,7 @@
 #include <cstdint>
 #include <functional>
 #include <memory>
+#include <vector>
 
 namespace orvik {
 
@@ -19,6 +20,7 @@ class Clock;
 class CommandButton;
 class ExchangeEngine;
 class Frame;
+class LineShape;
 class OptionButton;
 class ProjectorCommands;
 class Timer;
@@ -138,6 +140,7 @@ public:
 
 protected:
     bool eventFilter(QObject* watched, QEvent* event) override;
+    void paintEvent(QPaintEvent* event) override;
 
 private:
     void buildWindow();
@@ -157,6 +160,7 @@ private:
     std::function<void(int)> quit_;
     QHash<QString, QWidget*> controls_;
     std::array<Timer*, 4> timers_{};
+    std::vector<LineShape*> lines_; // drawn by the window itself
     std::unique_ptr<MSComm> comm_;
     std::unique_ptr<ExchangeEngine> engine_;
     std::unique_ptr<ProjectorCommands> commands_;

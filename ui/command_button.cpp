@@ -4,8 +4,8 @@
 #include "ui/twips.h"
 
 #include <QMouseEvent>
-#include <QStyleOptionButton>
-#include <QStylePainter>
+#include <QPainter>
+#include <qdrawutil.h>
 
 namespace orvik {
 namespace {
@@ -94,21 +94,29 @@ namespace orvik {
 
 void CommandButton::paintEvent(QPaintEvent*)
 {
-    // The face as the style draws it, and the caption centred and wrapped
-    // at blanks when it is wider than the face ("DISPLAY CLEAR").
-    QStylePainter painter(this);
-    QStyleOptionButton option;
-    initStyleOption(&option);
-    const QString text = option.text;
-    option.text.clear();
-    painter.drawControl(QStyle::CE_PushButton, option);
-    QRect area = style()->subElementRect(QStyle::SE_PushButtonContents, &option, this);
-    if (isDown())
-        area.translate(style()->pixelMetric(QStyle::PM_ButtonShiftHorizontal, &option, this),
-                       style()->pixelMetric(QStyle::PM_ButtonShiftVertical, &option, this));
-    painter.setPen(palette().color(isEnabled() ? QPalette::Active : QPalette::Disabled,
-                                   QPalette::ButtonText));
-    painter.drawText(area, Qt::AlignCenter | Qt::TextWordWrap, text);
+    // The graphical style: the face filled flat with the button's colour
+    // from edge to edge, a classic raised edge (sunken while pressed), the
+    // caption centred (wrapped at blanks when wider than the face, as
+    // "DISPLAY CLEAR"), and a dotted focus rectangle inside the face.
+    QPainter painter(this);
+    const QPalette& pal = palette();
+    const QBrush face = pal.brush(QPalette::Button);
+    const bool sunken = isDown();
+    qDrawWinButton(&painter, rect(), pal, sunken, &face);
+    const int edge = 2;
+    QRect area = rect().adjusted(edge, edge, -edge, -edge);
+    if (sunken)
+        area.translate(1, 1);
+    painter.setPen(pal.color(isEnabled() ? QPalette::Active : QPalette::Disabled, QPalette::ButtonText));
+    painter.setFont(font());
+    painter.drawText(area, Qt::AlignCenter | Qt::TextWordWrap, text());
+    if (hasFocus()) {
+        // Black dots over the face: seen on every face colour of the panel,
+        // and the face between them keeps its colour.
+        painter.setPen(QPen(Qt::black, 1, Qt::DotLine));
+        painter.setBrush(Qt::NoBrush);
+        painter.drawRect(rect().adjusted(edge + 1, edge + 1, -edge - 2, -edge - 2));
+    }
 }
 
 } // namespace orvik

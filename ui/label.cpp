@@ -1,5 +1,7 @@
 #include "ui/label.h"
 
+#include <QAccessible>
+
 namespace orvik {
 
 Label::Label(QWidget* parent)
@@ -12,8 +14,12 @@ Label::Label(QWidget* parent)
 
 void Label::setCaption(const QString& text)
 {
-    if (text != QLabel::text())
-        setText(text);
+    if (text == QLabel::text())
+        return;
+    setText(text);
+    // A screen reader follows the traffic and status lines as they change.
+    QAccessibleEvent changed(this, QAccessible::NameChanged);
+    QAccessible::updateAccessibility(&changed);
 }
 
 } // namespace orvik

@@ -2,20 +2,21 @@
 
 #include <QColor>
 #include <QLine>
-#include <QWidget>
+#include <QObject>
+
+class QPainter;
 
 namespace orvik {
 
-// A straight line drawn on its container, behind the controls. It takes no
-// mouse events and never the focus.
-class LineShape : public QWidget {
+// A straight line that its container draws behind the controls. It is no
+// widget: it takes no mouse events, never the focus, and has no place in
+// the accessible tree.
+class LineShape : public QObject {
     Q_OBJECT
 public:
-    LineShape(QLine line, QColor color, int width, QWidget* parent = nullptr);
+    LineShape(QLine line, QColor color, int width, QObject* parent = nullptr);
     QLine line() const { return line_; }
-
-protected:
-    void paintEvent(QPaintEvent* event) override;
+    void paint(QPainter& painter) const;
 
 private:
     QLine line_;
