@@ -7,6 +7,7 @@
 #include "ui/modal_warning_box.h"
 
 #include <QApplication>
+#include <QDir>
 #include <QIcon>
 
 #include <cstdio>
@@ -30,8 +31,8 @@ int main(int argc, char* argv[])
     QApplication::setApplicationName(QStringLiteral("orvik-control"));
     QApplication::setStyle(QStringLiteral("Fusion")); // button faces take their colours
     QIcon icon;
-    icon.addFile(QStringLiteral(":/icons/orvik-control-16.png"));
-    icon.addFile(QStringLiteral(":/icons/orvik-control-32.png"));
+    for (const QString& file : QDir(QStringLiteral(":/icons")).entryList())
+        icon.addFile(QStringLiteral(":/icons/") + file);
     QApplication::setWindowIcon(icon);
     orvik::quitOnTerminationSignals();
 

@@ -8,7 +8,7 @@ top=$(cd "$(dirname "$0")/.." && pwd)
 seconds=${1:-60}
 build="$top/build-fuzz"
 
-CC=clang CXX=clang++ cmake -S "$top" -B "$build" -DORVIK_FUZZ=ON -DORVIK_BUILD_BENCH=OFF \
+CC=clang CXX=clang++ cmake -S "$top" -B "$build" -DORVIK_FUZZ=ON -DORVIK_BUILD_BENCH=OFF -DORVIK_HARDEN=OFF \
   -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
 cmake --build "$build" -j"$(nproc)" --target fuzz_traffic fuzz_settings
 mkdir -p "$build/artifacts"

@@ -7,15 +7,12 @@ set -euo pipefail
 profile=${1:-run}
 packages=(cmake make g++ pkg-config qt6-base-dev qt6-serialport-dev fonts-ipafont-gothic)
 case "$profile" in
-  run)
-    # Without a display the panel is run under a virtual one.
-    if [ -z "${DISPLAY:-}" ] && [ -z "${WAYLAND_DISPLAY:-}" ]; then
-      packages+=(xvfb xauth)
-    fi
-    ;;
+  run) ;;
   test)
-    # clang and its runtime build the fuzz targets.
-    packages+=(clang libclang-rt-dev)
+    # clang and its runtime build the fuzz targets; lintian and
+    # desktop-file-utils check the package; ser2net is a real device server
+    # for the network ports' tests.
+    packages+=(clang libclang-rt-dev lintian desktop-file-utils ser2net)
     ;;
   *)
     echo "usage: $0 run|test" >&2

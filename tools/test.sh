@@ -18,6 +18,16 @@ cmake --build --preset default -j"$jobs"
 ctest --preset default -j"$jobs"
 count() { ctest --preset "$1" -N | sed -n 's/^Total Tests: //p'; }
 plain=$(count default)
+
+echo "== package"
+rm -f build/orvik-control_*.deb
+(cd build && cpack -G DEB >/dev/null)
+# Any error or warning fails; lintian's note about running as root does not.
+report=$(lintian build/orvik-control_*.deb 2>&1 | grep -E '^(E|W):' || true)
+[ -z "$report" ] || { echo "$report"; echo "lintian: the package has errors or warnings" >&2; exit 1; }
+echo "lintian: no errors or warnings"
+plain=$((plain + 1))
+
 if [ "${1:-}" = "--plain" ]; then
   echo "all: $plain passed, 0 failed"
   exit 0
