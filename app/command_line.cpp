@@ -45,6 +45,8 @@ Without either, COM1 and COM2 are the first and second serial ports this
 machine has: on-board ports (ttyS*) before USB adapters (ttyUSB*, ttyACM*),
 numbered in order. On a machine with none they are /dev/ttyS0 and /dev/ttyS1.
 Every start opens COM1 at 19200 baud, 8 data bits, no parity, 1 stop bit.
+A DEVICE may also be a serial device server on the network:
+rfc2217://HOST:PORT (the panel sets the server's line) or tcp://HOST:PORT.
 )");
 }
 

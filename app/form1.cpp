@@ -5,7 +5,7 @@
 #include "commands/projector_commands.h"
 #include "commands/status_queries.h"
 #include "serial/exchange_engine.h"
-#include "serial/qt_serial_device.h"
+#include "serial/port_device.h"
 #include "ui/colors.h"
 #include "ui/command_button.h"
 #include "ui/fonts.h"
@@ -239,7 +239,7 @@ bool Form1::eventFilter(QObject* watched, QEvent* event)
 std::unique_ptr<Form1> makeFormOnDevice(Clock& clock, WarningBox& warning, const QString& path,
                                         std::function<void(int)> quit)
 {
-    return std::make_unique<Form1>(Form1::Services{clock, warning, std::make_unique<QtSerialDevice>(),
+    return std::make_unique<Form1>(Form1::Services{clock, warning, std::make_unique<PortDevice>(),
                                                    [path](int) { return path; }, std::move(quit)});
 }
 

@@ -1,7 +1,7 @@
 #include "app/command_line.h"
 #include "app/form1.h"
 #include "serial/port_map.h"
-#include "serial/qt_serial_device.h"
+#include "serial/port_device.h"
 #include "ui/clock.h"
 #include "ui/exit_signals.h"
 #include "ui/modal_warning_box.h"
@@ -44,7 +44,7 @@ int main(int argc, char* argv[])
 
     orvik::SystemClock clock;
     orvik::ModalWarningBox warning;
-    orvik::Form1 form({clock, warning, std::make_unique<orvik::QtSerialDevice>(),
+    orvik::Form1 form({clock, warning, std::make_unique<orvik::PortDevice>(),
                        [ports](int port) { return ports.at(std::size_t(port == 2)); },
                        [](int code) { QCoreApplication::exit(code); }});
     warning.setParent(&form);

@@ -42,4 +42,4 @@ echo "== fuzzing, ${ORVIK_FUZZ_SECONDS:-30} s a target"
 tools/fuzz.sh "${ORVIK_FUZZ_SECONDS:-30}"
 
 # Every stage above stops the script on a failure; reaching here means all passed.
-echo "all: $((plain + $(count sanitize) + 2)) passed, 0 failed"
+echo "all: $((plain + $(count sanitize) + 3)) passed, 0 failed"

@@ -1,0 +1,28 @@
+#pragma once
+
+#include "serial/network_device.h"
+#include "serial/qt_serial_device.h"
+
+namespace orvik {
+
+// The device a port's path names: a device server for rfc2217:// and tcp://
+// paths, a local serial port for any other.
+class PortDevice final : public SerialDevice {
+    Q_OBJECT
+public:
+    explicit PortDevice(QObject* parent = nullptr);
+
+    bool open(const QString& path, const LineSettings& settings, OpenFailure* why) override;
+    void close() override { active_->close(); }
+    bool isOpen() const override { return active_->isOpen(); }
+    bool apply(const LineSettings& settings) override { return active_->apply(settings); }
+    bool write(const QByteArray& bytes) override { return active_->write(bytes); }
+    QByteArray readAll() override { return active_->readAll(); }
+
+private:
+    QtSerialDevice local_;
+    NetworkDevice network_;
+    SerialDevice* active_ = &local_;
+};
+
+} // namespace orvik
