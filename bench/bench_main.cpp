@@ -125,9 +125,9 @@ Accuracy bareLoop(int period, int frames)
     auto deadline = ticks.front() + step;
     for (int i = 0; i < frames; ++i) {
         const auto ns = std::chrono::duration_cast<std::chrono::nanoseconds>(deadline.time_since_epoch()).count();
-        itimerspec spec{};
-        spec.it_value = {time_t(ns / 1'000'000'000), long(ns % 1'000'000'000)};
-        ::timerfd_settime(fd, TFD_TIMER_ABSTIME, &spec, nullptr);
+        itimerspec expiry{};
+        expiry.it_value = {time_t(ns / 1'000'000'000), long(ns % 1'000'000'000)};
+        ::timerfd_settime(fd, TFD_TIMER_ABSTIME, &expiry, nullptr);
         std::uint64_t expiries = 0;
         if (::read(fd, &expiries, sizeof expiries) != sizeof expiries)
             break;

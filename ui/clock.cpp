@@ -58,10 +58,10 @@ private:
     void arm(Steady::time_point deadline)
     {
         const auto ns = std::chrono::duration_cast<std::chrono::nanoseconds>(deadline.time_since_epoch()).count();
-        itimerspec spec{};
-        spec.it_value.tv_sec = time_t(ns / 1'000'000'000);
-        spec.it_value.tv_nsec = long(ns % 1'000'000'000);
-        ::timerfd_settime(fd_, TFD_TIMER_ABSTIME, &spec, nullptr);
+        itimerspec expiry{};
+        expiry.it_value.tv_sec = time_t(ns / 1'000'000'000);
+        expiry.it_value.tv_nsec = long(ns % 1'000'000'000);
+        ::timerfd_settime(fd_, TFD_TIMER_ABSTIME, &expiry, nullptr);
     }
 
     void fire()
