@@ -1,7 +1,5 @@
 #include "ui/label.h"
 
-#include <QAccessible>
-
 namespace orvik {
 
 Label::Label(QWidget* parent)
@@ -16,10 +14,7 @@ void Label::setCaption(const QString& text)
 {
     if (text == QLabel::text())
         return;
-    setText(text);
-    // A screen reader follows the traffic and status lines as they change.
-    QAccessibleEvent changed(this, QAccessible::NameChanged);
-    QAccessible::updateAccessibility(&changed);
+    setText(text); // QLabel tells a screen reader itself, once
 }
 
 } // namespace orvik
