@@ -1,6 +1,6 @@
 // orvik-bench: how exactly and how fast the panel works, with the real
 // window (offscreen), the real serial port on a pty and the real clock.
-//   orvik-bench                 the full table (about five minutes)
+//   orvik-bench                 the full table (about seven minutes)
 //   orvik-bench --frames N      N frames per repeat period (at least 200 for the table)
 //   orvik-bench --soak SECONDS  hold a 5 ms repeat against the simulator that long
 //   orvik-bench --all-cores     do not keep to one core (see keepToOneCore)
@@ -213,30 +213,34 @@ std::vector<double> replyToRxd(Panel& panel, FarEnd& far, int samples)
     return latencies;
 }
 
-// Frames that reach the far end when VOL "+" is released `offset` from its
-// first repeat tick (negative: before it), over `tries` holds. The release
-// comes from a kernel timer on the event loop, as input would. Released
-// before the tick, one frame (the press) is right; after it, two.
-std::size_t framesAroundTheTick(Panel& panel, FarEnd& far, std::chrono::microseconds offset, int tries)
+// Frames that reach the far end when `button` is released `offset` from its
+// first repeat tick, `period` after the press (negative: before it), over
+// `tries` holds; `setup` first picks the arrows' context. The release comes
+// from a kernel timer on the event loop, as input would. Released before the
+// tick, one frame (the press) is right; after it, two.
+std::size_t framesAroundTheTick(Panel& panel, FarEnd& far, const char* setup, const char* button,
+                                std::chrono::milliseconds period, std::chrono::microseconds offset, int tries)
 {
-    QWidget* plus = panel.control("Command1"); // VOL +: repeats every 250 ms
+    QWidget* held = panel.control(button);
     std::unique_ptr<Alarm> releaser;
     releaser = panel.clock.makeAlarm([&] {
         releaser->stop();
-        QTest::mouseRelease(plus, Qt::LeftButton);
+        QTest::mouseRelease(held, Qt::LeftButton);
     });
+    if (setup)
+        panel.click(setup);
     std::size_t frames = 0;
     for (int i = 0; i < tries; ++i) {
         runFor(1200ms); // the display clear of the last hold passes
         far.takeFrames();
-        QTest::mousePress(plus, Qt::LeftButton); // Timer1 is due 250 ms from here
+        QTest::mousePress(held, Qt::LeftButton); // Timer1 is due `period` from here
         // The alarm keeps whole milliseconds: wait out the fraction first.
-        const auto release = Steady::now() + 250ms + offset;
+        const auto release = Steady::now() + period + offset;
         const auto whole = std::chrono::floor<std::chrono::milliseconds>(release - Steady::now());
         while (Steady::now() < release - whole) {
         }
         releaser->start(whole);
-        runFor(600ms);
+        runFor(period * 2 + 100ms);
         frames += far.takeFrames().size();
     }
     return frames;
@@ -279,8 +283,11 @@ int runTable(int frames, bool oneCore)
     const auto press = pressToWire(panel, far, 200);
     const auto reply = replyToRxd(panel, far, 200);
 
-    const std::size_t early = framesAroundTheTick(panel, far, -3500us, 20);
-    const std::size_t late = framesAroundTheTick(panel, far, 6000us, 20);
+    // VOL +, then an arrow after A-IMAGE: its display clear falls 10 ms before the tick.
+    const std::size_t early = framesAroundTheTick(panel, far, nullptr, "Command1", 250ms, -3500us, 20);
+    const std::size_t late = framesAroundTheTick(panel, far, nullptr, "Command1", 250ms, 6000us, 20);
+    const std::size_t arrowEarly = framesAroundTheTick(panel, far, "Command13", "Command5", 200ms, -3500us, 20);
+    const std::size_t arrowLate = framesAroundTheTick(panel, far, "Command13", "Command5", 200ms, 6000us, 20);
 
     runFor(1500ms);
     const Load idle = measureLoad(10s);
@@ -315,6 +322,10 @@ int runTable(int frames, bool oneCore)
                 early > 20 ? early - 20 : 0);
     std::printf("| VOL + released 6 ms after its 250 ms tick: ticks without their frame (20 tries) | %zu | 0 |\n",
                 late < 40 ? 40 - late : 0);
+    std::printf("| arrow after A-IMAGE released 3.5 ms before its 200 ms tick: frames beyond the press (20 tries) | %zu | 0 |\n",
+                arrowEarly > 20 ? arrowEarly - 20 : 0);
+    std::printf("| arrow after A-IMAGE released 6 ms after its 200 ms tick: ticks without their frame (20 tries) | %zu | 0 |\n",
+                arrowLate < 40 ? 40 - arrowLate : 0);
     std::printf("| CPU while idle (10 s) | %.3f%% of a core | under 0.5%% |\n", idle.cpuPercent);
     std::printf("| CPU during a 5 ms hold (10 s) | %.2f%% of a core | under 3%% |\n", holding.cpuPercent);
     std::printf("| CPU during a 250 ms hold (10 s) | %.2f%% of a core | under 0.5%% |\n", holding250.cpuPercent);
