@@ -97,13 +97,6 @@ struct Port {
     QString received;
 };
 
-PtyProjector::Options silent()
-{
-    PtyProjector::Options o;
-    o.silent = true;
-    return o;
-}
-
 speed_t speedOf(const PtyProjector& far)
 {
     termios tio{};
@@ -124,7 +117,7 @@ private slots:
 
     void rfc2217CarriesFramesAndSetsTheLine()
     {
-        PtyProjector far(silent());
+        PtyProjector far(PtyProjector::Options{.silent = true});
         Ser2net server(far.devicePath(), "telnet(rfc2217),tcp");
         QVERIFY(server.start());
         Port port(server.address("rfc2217"));
@@ -146,7 +139,7 @@ private slots:
 
     void aServerThatComesBackTakesFramesAgain()
     {
-        PtyProjector far(silent());
+        PtyProjector far(PtyProjector::Options{.silent = true});
         auto server = std::make_unique<Ser2net>(far.devicePath(), "telnet(rfc2217),tcp");
         QVERIFY(server->start());
         Port port(server->address("rfc2217"));
@@ -170,7 +163,7 @@ private slots:
 
     void rawTcpCarriesBytesAsTheyAre()
     {
-        PtyProjector far(silent());
+        PtyProjector far(PtyProjector::Options{.silent = true});
         Ser2net server(far.devicePath(), "tcp");
         QVERIFY(server.start());
         Port port(server.address("tcp"));

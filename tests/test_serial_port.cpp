@@ -29,13 +29,6 @@ struct Port {
     MSComm comm;
 };
 
-PtyProjector::Options silent()
-{
-    PtyProjector::Options o;
-    o.silent = true;
-    return o;
-}
-
 termios lineOf(const PtyProjector& far)
 {
     termios tio{};
@@ -50,7 +43,7 @@ class TestSerialPort : public QObject {
 private slots:
     void framesReachTheLineByteForByte()
     {
-        PtyProjector far(silent());
+        PtyProjector far(PtyProjector::Options{.silent = true});
         Port port(far.devicePath());
         port.comm.setSettings(QStringLiteral("19200,N,8,1"));
         port.comm.setPortOpen(true);
@@ -63,7 +56,7 @@ private slots:
 
     void theLineRunsAtTheChosenSpeed8N1()
     {
-        PtyProjector far(silent());
+        PtyProjector far(PtyProjector::Options{.silent = true});
         Port port(far.devicePath());
         port.comm.setSettings(QStringLiteral("19200,N,8,1"));
         port.comm.setPortOpen(true);
@@ -86,7 +79,7 @@ private slots:
 
     void everyByteArrivesAsOneCharacter()
     {
-        PtyProjector far(silent());
+        PtyProjector far(PtyProjector::Options{.silent = true});
         Port port(far.devicePath());
         port.comm.setPortOpen(true);
         QVERIFY(port.comm.portOpen());
@@ -107,7 +100,7 @@ private slots:
 
     void aPortHeldElsewhereIsReportedForWhatItIs()
     {
-        PtyProjector far(silent());
+        PtyProjector far(PtyProjector::Options{.silent = true});
         QTemporaryDir dir;
         const QString link = dir.filePath(QStringLiteral("projector"));
         QVERIFY(QFile::link(far.devicePath(), link));
@@ -146,7 +139,7 @@ private slots:
 
     void theControlsOwnRulesFailWithoutHarm()
     {
-        PtyProjector far(silent());
+        PtyProjector far(PtyProjector::Options{.silent = true});
         Port port(far.devicePath());
         port.comm.setSettings(QStringLiteral("banana"));
         QCOMPARE(port.failure.number, int(CommFailure::InvalidPropertyValue));
@@ -223,7 +216,7 @@ private slots:
     {
         QTemporaryDir dir;
         const QString link = dir.filePath(QStringLiteral("projector"));
-        auto far = std::make_unique<PtyProjector>(silent());
+        auto far = std::make_unique<PtyProjector>(PtyProjector::Options{.silent = true});
         QVERIFY(QFile::link(far->devicePath(), link));
         Port port(link);
         port.comm.setPortOpen(true);
@@ -245,7 +238,7 @@ private slots:
         QVERIFY(port.comm.portOpen()); // open but lost
         QVERIFY(!port.comm.setOutput(QStringLiteral("C00\r")));
 
-        far = std::make_unique<PtyProjector>(silent());
+        far = std::make_unique<PtyProjector>(PtyProjector::Options{.silent = true});
         QVERIFY(QFile::remove(link));
         QVERIFY(QFile::link(far->devicePath(), link));
         QTRY_VERIFY_WITH_TIMEOUT(!port.device().isLost(), 5000);
