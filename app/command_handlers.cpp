@@ -133,8 +133,10 @@ void Form1::initActionsConnections()
         {"Command8", &Form1::Command8_MouseDown, &Form1::Command8_MouseUp},
     };
     static constexpr Click kOptions[] = {
-        {"Option1", &Form1::Option1_Click}, {"Option2", &Form1::Option2_Click},
-        {"Option3", &Form1::Option3_Click}, {"Option4", &Form1::Option4_Click},
+        {"Option1", &Form1::Option1_Click},
+        {"Option2", &Form1::Option2_Click},
+        {"Option3", &Form1::Option3_Click},
+        {"Option4", &Form1::Option4_Click},
     };
 
     for (const Click& c : kClicks)

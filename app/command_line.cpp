@@ -13,9 +13,10 @@ namespace {
 
 // Qt's own arguments, taken by QApplication; those in the first list take a value.
 constexpr const char* kQtArgumentsWithValue[] = {
-    "platform", "platformpluginpath", "platformtheme", "plugin",  "qwindowgeometry",
-    "qwindowicon", "qwindowtitle", "session", "display", "geometry", "style", "stylesheet",
-    "name", "title", "visual", "ncols", "qmljsdebugger"};
+    "platform",    "platformpluginpath", "platformtheme", "plugin",  "qwindowgeometry",
+    "qwindowicon", "qwindowtitle",       "session",       "display", "geometry",
+    "style",       "stylesheet",         "name",          "title",   "visual",
+    "ncols",       "qmljsdebugger"};
 constexpr const char* kQtFlags[] = {"reverse", "widgetcount", "nograb", "dograb", "sync"};
 
 // The argument's name after one or two dashes, or nothing.
@@ -76,8 +77,7 @@ std::variant<Options, int> readCommandLine(int argc, char* argv[])
     }
 
     QCommandLineParser parser;
-    parser.setApplicationDescription(
-        QStringLiteral("Control panel for video projectors on an RS-232C serial line."));
+    parser.setApplicationDescription(QStringLiteral("Control panel for video projectors on an RS-232C serial line."));
     const QCommandLineOption help({QStringLiteral("h"), QStringLiteral("help")},
                                   QStringLiteral("Show this help and exit."));
     const QCommandLineOption version(QStringLiteral("version"), QStringLiteral("Show the version and exit."));

@@ -59,8 +59,7 @@ void setColors(QWidget* widget, const layout::Control& row)
         widget->setAutoFillBackground(!button);
     }
     if (row.extra.foreColor)
-        pal.setColor(button ? QPalette::ButtonText : QPalette::WindowText,
-                     bgrColor(*row.extra.foreColor));
+        pal.setColor(button ? QPalette::ButtonText : QPalette::WindowText, bgrColor(*row.extra.foreColor));
     widget->setPalette(pal);
 }
 
@@ -86,9 +85,8 @@ Form1::Form1(Services services, QWidget* parent)
     engine_ = std::make_unique<ExchangeEngine>(state_, *comm_, timer(2), timer(4),
                                                ExchangeEngine::Lines{*txd, *rxd, *find<Label>("Label25")});
     engine_->setDecoder(&decodeStatus);
-    commands_ = std::make_unique<ProjectorCommands>(
-        *engine_, ProjectorCommands::Timers{timer(1), timer(2), timer(4)},
-        ProjectorCommands::Lines{*txd, *rxd});
+    commands_ = std::make_unique<ProjectorCommands>(*engine_, ProjectorCommands::Timers{timer(1), timer(2), timer(4)},
+                                                    ProjectorCommands::Lines{*txd, *rxd});
     initActionsConnections();
     describeForScreenReaders(*this);
 }
@@ -110,9 +108,8 @@ void Form1::buildWindow()
     installGothicSubstitutes();
     const layout::Window& w = layout::kWindow;
     setWindowTitle(QString::fromUtf8(w.caption));
-    setWindowFlags(Qt::Window | Qt::WindowTitleHint | Qt::WindowSystemMenuHint
-                   | Qt::WindowMinimizeButtonHint | Qt::WindowCloseButtonHint
-                   | Qt::MSWindowsFixedSizeDialogHint);
+    setWindowFlags(Qt::Window | Qt::WindowTitleHint | Qt::WindowSystemMenuHint | Qt::WindowMinimizeButtonHint
+                   | Qt::WindowCloseButtonHint | Qt::MSWindowsFixedSizeDialogHint);
     QPalette pal = palette();
     pal.setColor(QPalette::Window, bgrColor(w.backColor));
     pal.setColor(QPalette::WindowText, bgrColor(w.foreColor));
@@ -141,16 +138,12 @@ void Form1::buildControls()
 
     std::vector<std::pair<int, QWidget*>> focusOrder;
     for (const layout::Control& row : layout::controls()) {
-        QWidget* container = row.container == "Form1"
-                                 ? this
-                                 : controls_.value(QString::fromLatin1(row.container));
+        QWidget* container = row.container == "Form1" ? this : controls_.value(QString::fromLatin1(row.container));
         Q_ASSERT(container);
         const QString caption = QString::fromUtf8(row.caption);
         QWidget* widget = nullptr;
         switch (row.kind) {
-        case layout::Kind::Frame:
-            widget = new Frame(container);
-            break;
+        case layout::Kind::Frame: widget = new Frame(container); break;
         case layout::Kind::Label: {
             auto* label = new Label(container);
             label->setCaption(caption);
@@ -188,8 +181,7 @@ void Form1::buildControls()
         controls_.insert(widget->objectName(), widget);
     }
 
-    std::sort(focusOrder.begin(), focusOrder.end(),
-              [](const auto& a, const auto& b) { return a.first < b.first; });
+    std::sort(focusOrder.begin(), focusOrder.end(), [](const auto& a, const auto& b) { return a.first < b.first; });
     for (std::size_t i = 1; i < focusOrder.size(); ++i)
         setTabOrder(focusOrder[i - 1].second, focusOrder[i].second);
     focusOrder.front().second->setFocus();
@@ -239,8 +231,8 @@ bool Form1::eventFilter(QObject* watched, QEvent* event)
 std::unique_ptr<Form1> makeFormOnDevice(Clock& clock, WarningBox& warning, const QString& path,
                                         std::function<void(int)> quit)
 {
-    return std::make_unique<Form1>(Form1::Services{clock, warning, std::make_unique<PortDevice>(),
-                                                   [path](int) { return path; }, std::move(quit)});
+    return std::make_unique<Form1>(
+        Form1::Services{clock, warning, std::make_unique<PortDevice>(), [path](int) { return path; }, std::move(quit)});
 }
 
 } // namespace orvik

@@ -173,7 +173,7 @@ private:
 
 // The window with both ports on the serial device at `path`: the simulator,
 // the benchmark's far end, a test's pty.
-std::unique_ptr<Form1> makeFormOnDevice(Clock& clock, WarningBox& warning, const QString& path,
-                                        std::function<void(int exitCode)> quit = [](int) {});
+std::unique_ptr<Form1> makeFormOnDevice(
+    Clock& clock, WarningBox& warning, const QString& path, std::function<void(int exitCode)> quit = [](int) {});
 
 } // namespace orvik

@@ -65,7 +65,8 @@ struct Window {
     constexpr int outerHeight() const { return clientHeight + frameTop + frameBottom; }
 };
 
-inline constexpr Window kWindow{"ORVIK   QA3 & QB3 & QC3  CONTROL  Ver.1.30", 0x00C0C0C0, 0x00000000, 9450, 6825, FontKey::F7};
+inline constexpr Window kWindow{
+    "ORVIK   QA3 & QB3 & QC3  CONTROL  Ver.1.30", 0x00C0C0C0, 0x00000000, 9450, 6825, FontKey::F7};
 
 constexpr std::uint32_t kLineColor = 0x00FF8080;
 constexpr int kLineWidth = 2;

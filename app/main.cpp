@@ -1,7 +1,7 @@
 #include "app/command_line.h"
 #include "app/form1.h"
-#include "serial/port_map.h"
 #include "serial/port_device.h"
+#include "serial/port_map.h"
 #include "ui/clock.h"
 #include "ui/exit_signals.h"
 #include "ui/modal_warning_box.h"

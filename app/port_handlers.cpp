@@ -30,8 +30,7 @@ void Form1::Form_Load()
     const QRect screenArea = (screen() ? screen() : QGuiApplication::primaryScreen())->geometry();
     const float left = (float(screenArea.width() * kTwipsPerPixel) - kOuterWidth) / 2;
     const float top = (float(screenArea.height() * kTwipsPerPixel) - kOuterHeight) / 2;
-    move(screenArea.topLeft()
-         + QPoint(qRound(left / kTwipsPerPixel), qRound(top / kTwipsPerPixel)));
+    move(screenArea.topLeft() + QPoint(qRound(left / kTwipsPerPixel), qRound(top / kTwipsPerPixel)));
     setHeight(kCompactHeight);
 
     state_.PortSettings = kFastSettings;

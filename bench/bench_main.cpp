@@ -109,7 +109,8 @@ Accuracy accuracyOf(const std::vector<Steady::time_point>& times, int period, in
     std::vector<double> deviations;
     for (double interval : intervals)
         deviations.push_back(std::abs(interval - period));
-    const auto over = std::size_t(std::count_if(deviations.begin(), deviations.end(), [](double d) { return d > 1.0; }));
+    const auto over =
+        std::size_t(std::count_if(deviations.begin(), deviations.end(), [](double d) { return d > 1.0; }));
     return {intervals.size(), mean(intervals), percentile(deviations, 99), over};
 }
 
@@ -145,8 +146,7 @@ struct RepeatResult {
 };
 
 // Holds a button until `frames` repetitions have reached the far end.
-RepeatResult measureRepeat(Panel& panel, FarEnd& far, int period, const char* setup, const char* button,
-                           int frames)
+RepeatResult measureRepeat(Panel& panel, FarEnd& far, int period, const char* setup, const char* button, int frames)
 {
     if (setup)
         panel.click(setup);
@@ -237,8 +237,7 @@ std::size_t framesAroundTheTick(Panel& panel, FarEnd& far, const char* setup, co
         // The alarm keeps whole milliseconds: wait out the fraction first.
         const auto release = Steady::now() + period + offset;
         const auto whole = std::chrono::floor<std::chrono::milliseconds>(release - Steady::now());
-        while (Steady::now() < release - whole) {
-        }
+        while (Steady::now() < release - whole) {}
         releaser->start(whole);
         runFor(period * 2 + 100ms);
         frames += far.takeFrames().size();
@@ -267,13 +266,13 @@ int runTable(int frames, bool oneCore)
     Panel panel(far.devicePath());
     if (!panel.form->MSComm1().portOpen())
         return 1;
-    std::printf("Measuring on %s, %s, Qt %s; %d frames a period; %s.\n\n",
-                qPrintable(QSysInfo::prettyProductName()), qPrintable(QSysInfo::currentCpuArchitecture()),
-                qVersion(), frames, oneCore ? "kept to one core" : "on every core");
+    std::printf("Measuring on %s, %s, Qt %s; %d frames a period; %s.\n\n", qPrintable(QSysInfo::prettyProductName()),
+                qPrintable(QSysInfo::currentCpuArchitecture()), qVersion(), frames,
+                oneCore ? "kept to one core" : "on every core");
     std::fflush(stdout);
 
     std::vector<RepeatResult> repeats;
-    repeats.push_back(measureRepeat(panel, far, 5, "Command49", "Command5", frames)); // after D.Zoom
+    repeats.push_back(measureRepeat(panel, far, 5, "Command49", "Command5", frames));   // after D.Zoom
     repeats.push_back(measureRepeat(panel, far, 200, "Command13", "Command5", frames)); // after A-IMAGE
     repeats.push_back(measureRepeat(panel, far, 250, nullptr, "Command1", frames));     // VOL +
     repeats.push_back(measureRepeat(panel, far, 500, nullptr, "Command6", frames));     // SELECT
@@ -308,13 +307,16 @@ int runTable(int frames, bool oneCore)
             const double error = 100.0 * std::abs(a.meanPeriod - r.period) / r.period;
             std::printf("| repeat every %d ms, %s: mean period (%zu frames) | %.3f ms (%.2f%% off) | within 0.1%% |\n",
                         r.period, where, a.frames, a.meanPeriod, error);
-            std::printf("| repeat every %d ms, %s: 99th percentile of deviation | %.3f ms (%zu over 1 ms) | under %.3f ms |\n",
-                        r.period, where, a.p99Deviation, a.overOneMs, bare.p99Deviation + 0.3);
+            std::printf(
+                "| repeat every %d ms, %s: 99th percentile of deviation | %.3f ms (%zu over 1 ms) | under %.3f ms |\n",
+                r.period, where, a.p99Deviation, a.overOneMs, bare.p99Deviation + 0.3);
         }
     }
-    std::printf("| a bare loop on a kernel timer every 250 ms, no panel: 99th percentile of deviation | %.3f ms (%zu of %zu over 1 ms) | machine floor |\n",
+    std::printf("| a bare loop on a kernel timer every 250 ms, no panel: 99th percentile of deviation | %.3f ms (%zu "
+                "of %zu over 1 ms) | machine floor |\n",
                 bare.p99Deviation, bare.overOneMs, bare.frames);
-    std::printf("| mouse press to first byte at the far end: median / 95th percentile (%zu) | %.3f / %.3f ms | median under 1 ms |\n",
+    std::printf("| mouse press to first byte at the far end: median / 95th percentile (%zu) | %.3f / %.3f ms | median "
+                "under 1 ms |\n",
                 press.size(), percentile(press, 50), percentile(press, 95));
     std::printf("| reply written at the far end to RXD line: median / 95th percentile (%zu) | %.3f / %.3f ms | |\n",
                 reply.size(), percentile(reply, 50), percentile(reply, 95));
@@ -322,18 +324,21 @@ int runTable(int frames, bool oneCore)
                 early > 20 ? early - 20 : 0);
     std::printf("| VOL + released 6 ms after its 250 ms tick: ticks without their frame (20 tries) | %zu | 0 |\n",
                 late < 40 ? 40 - late : 0);
-    std::printf("| arrow after A-IMAGE released 3.5 ms before its 200 ms tick: frames beyond the press (20 tries) | %zu | 0 |\n",
+    std::printf("| arrow after A-IMAGE released 3.5 ms before its 200 ms tick: frames beyond the press (20 tries) | "
+                "%zu | 0 |\n",
                 arrowEarly > 20 ? arrowEarly - 20 : 0);
-    std::printf("| arrow after A-IMAGE released 6 ms after its 200 ms tick: ticks without their frame (20 tries) | %zu | 0 |\n",
-                arrowLate < 40 ? 40 - arrowLate : 0);
+    std::printf(
+        "| arrow after A-IMAGE released 6 ms after its 200 ms tick: ticks without their frame (20 tries) | %zu | 0 |\n",
+        arrowLate < 40 ? 40 - arrowLate : 0);
     std::printf("| CPU while idle (10 s) | %.3f%% of a core | under 0.5%% |\n", idle.cpuPercent);
     std::printf("| CPU during a 5 ms hold (10 s) | %.2f%% of a core | under 3%% |\n", holding.cpuPercent);
     std::printf("| CPU during a 250 ms hold (10 s) | %.2f%% of a core | under 0.5%% |\n", holding250.cpuPercent);
     std::printf("| resident memory idle / during the hold | %.1f / %.1f MB | |\n", idle.residentKb / 1024.0,
                 holding.residentKb / 1024.0);
     std::printf("| peak resident memory | %.1f MB | under 60 MB |\n", bench::peakResidentKb() / 1024.0);
-    std::printf("| a 4-byte frame on the line at 19200 / 9600 baud (10 bits a character) | %.2f / %.2f ms | physical floor |\n",
-                40 * 1000.0 / 19200, 40 * 1000.0 / 9600);
+    std::printf(
+        "| a 4-byte frame on the line at 19200 / 9600 baud (10 bits a character) | %.2f / %.2f ms | physical floor |\n",
+        40 * 1000.0 / 19200, 40 * 1000.0 / 9600);
     return 0;
 }
 

@@ -24,7 +24,9 @@ std::chrono::microseconds cpuTime()
 {
     rusage usage{};
     ::getrusage(RUSAGE_SELF, &usage);
-    const auto us = [](const timeval& t) { return std::chrono::seconds(t.tv_sec) + std::chrono::microseconds(t.tv_usec); };
+    const auto us = [](const timeval& t) {
+        return std::chrono::seconds(t.tv_sec) + std::chrono::microseconds(t.tv_usec);
+    };
     return us(usage.ru_utime) + us(usage.ru_stime);
 }
 

@@ -12,10 +12,9 @@ QString commandFrame(std::string_view code)
 std::string_view repeatedCode(std::uint8_t repeatCode)
 {
     using namespace holds;
-    static constexpr std::array kRepeated = {kVolUp,     kVolDown,    kUp,          kDown,
-                                             kLeft,      kRight,      kSelect,      kBrightUp,
-                                             kBrightDown, kZoomUp,    kZoomDown,    kKeystoneUp,
-                                             kKeystoneDown};
+    static constexpr std::array kRepeated = {kVolUp,    kVolDown,    kUp,          kDown,       kLeft,
+                                             kRight,    kSelect,     kBrightUp,    kBrightDown, kZoomUp,
+                                             kZoomDown, kKeystoneUp, kKeystoneDown};
     for (const HoldButton& hold : kRepeated)
         if (hold.repeatCode == repeatCode)
             return hold.code;

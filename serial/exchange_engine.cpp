@@ -7,8 +7,8 @@
 
 namespace orvik {
 
-ExchangeEngine::ExchangeEngine(FormState& state, MSComm& comm, Timer& replyTimeout,
-                               Timer& displayClear, Lines lines, QObject* parent)
+ExchangeEngine::ExchangeEngine(FormState& state, MSComm& comm, Timer& replyTimeout, Timer& displayClear, Lines lines,
+                               QObject* parent)
     : QObject(parent)
     , state_(state)
     , comm_(comm)

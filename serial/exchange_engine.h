@@ -30,11 +30,10 @@ public:
     };
     // The decode step: given SendBuffer and the RXD line, the status text to
     // show, if any.
-    using Decoder = std::function<std::optional<QString>(const QString& sendBuffer,
-                                                         const QString& rxdLine)>;
+    using Decoder = std::function<std::optional<QString>(const QString& sendBuffer, const QString& rxdLine)>;
 
-    ExchangeEngine(FormState& state, MSComm& comm, Timer& replyTimeout, Timer& displayClear,
-                   Lines lines, QObject* parent = nullptr);
+    ExchangeEngine(FormState& state, MSComm& comm, Timer& replyTimeout, Timer& displayClear, Lines lines,
+                   QObject* parent = nullptr);
 
     void setDecoder(Decoder decoder) { decoder_ = std::move(decoder); }
 

@@ -8,7 +8,7 @@
 namespace orvik {
 namespace {
 
-constexpr std::array kBaudRates = {110,   300,   600,   1200,  2400,   4800,   9600,  14400,
+constexpr std::array kBaudRates = {110,   300,   600,   1200,  2400,  4800,   9600,   14400,
                                    19200, 28800, 38400, 56000, 57600, 115200, 128000, 256000};
 
 std::optional<Parity> parityFrom(QStringView field)

@@ -1,6 +1,5 @@
 #include "serial/mscomm.h"
 
-
 #include <QtGlobal>
 
 namespace orvik {
@@ -14,8 +13,7 @@ QString loginName()
 
 } // namespace
 
-MSComm::MSComm(std::unique_ptr<SerialDevice> device, PortMap ports, Failure& failure,
-               QObject* parent)
+MSComm::MSComm(std::unique_ptr<SerialDevice> device, PortMap ports, Failure& failure, QObject* parent)
     : QObject(parent)
     , device_(std::move(device))
     , ports_(std::move(ports))
@@ -31,10 +29,7 @@ MSComm::MSComm(std::unique_ptr<SerialDevice> device, PortMap ports, Failure& fai
     });
 }
 
-MSComm::~MSComm()
-{
-    device_->close();
-}
+MSComm::~MSComm() { device_->close(); }
 
 void MSComm::setCommPort(int port)
 {
@@ -53,8 +48,7 @@ void MSComm::setSettings(const QString& text)
 {
     const auto parsed = parseLineSettings(text);
     if (!parsed) {
-        failure_.raise(int(CommFailure::InvalidPropertyValue),
-                       QStringLiteral("Invalid property value"));
+        failure_.raise(int(CommFailure::InvalidPropertyValue), QStringLiteral("Invalid property value"));
         return;
     }
     settings_ = *parsed;
@@ -88,9 +82,6 @@ bool MSComm::setOutput(const QString& text)
     return device_->write(text.toLatin1());
 }
 
-QString MSComm::input()
-{
-    return QString::fromLatin1(device_->readAll());
-}
+QString MSComm::input() { return QString::fromLatin1(device_->readAll()); }
 
 } // namespace orvik

@@ -31,8 +31,7 @@ public:
 
     using PortMap = std::function<QString(int port)>;
 
-    MSComm(std::unique_ptr<SerialDevice> device, PortMap ports, Failure& failure,
-           QObject* parent = nullptr);
+    MSComm(std::unique_ptr<SerialDevice> device, PortMap ports, Failure& failure, QObject* parent = nullptr);
     ~MSComm() override;
 
     int commPort() const { return port_; }

@@ -69,12 +69,12 @@ bool NetworkDevice::open(const QString& path, const LineSettings& settings, Open
     socket_->connectToHost(host_, port_);
     if (!socket_->waitForConnected(int(kConnectWithin.count()))) {
         const auto error = socket_->error();
-        const QString reason = error == QAbstractSocket::ConnectionRefusedError ? QStringLiteral("Connection refused")
-                               : error == QAbstractSocket::HostNotFoundError    ? QStringLiteral("Host not found")
-                               : error == QAbstractSocket::SocketTimeoutError
-                                       || socket_->state() != QAbstractSocket::UnconnectedState
-                                   ? QStringLiteral("timed out after %1 s").arg(kConnectWithin.count() / 1000)
-                                   : socket_->errorString();
+        const QString reason =
+            error == QAbstractSocket::ConnectionRefusedError ? QStringLiteral("Connection refused")
+            : error == QAbstractSocket::HostNotFoundError    ? QStringLiteral("Host not found")
+            : error == QAbstractSocket::SocketTimeoutError || socket_->state() != QAbstractSocket::UnconnectedState
+                ? QStringLiteral("timed out after %1 s").arg(kConnectWithin.count() / 1000)
+                : socket_->errorString();
         socket_->abort();
         if (why)
             *why = other(reason);

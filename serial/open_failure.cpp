@@ -10,33 +10,40 @@ QString describeOpenFailure(int port, const QString& device, const OpenFailure& 
     switch (f.kind) {
     case Kind::Missing:
         if (f.ports.isEmpty())
-            return head + QStringLiteral("No such file or directory. No serial ports found: plug in the adapter, "
-                                         "or choose a device with %1.").arg(choose);
-        return head + QStringLiteral("No such file or directory. Serial ports found: %1. Choose one with %2.")
-                          .arg(f.ports.join(QStringLiteral(", ")), choose);
+            return head
+                   + QStringLiteral("No such file or directory. No serial ports found: plug in the adapter, "
+                                    "or choose a device with %1.")
+                         .arg(choose);
+        return head
+               + QStringLiteral("No such file or directory. Serial ports found: %1. Choose one with %2.")
+                     .arg(f.ports.join(QStringLiteral(", ")), choose);
     case Kind::NoPermission:
         if (f.detail.isEmpty())
-            return head + QStringLiteral("Permission denied. Only its owner may use the device: ask an "
-                                         "administrator for access.");
-        return head + QStringLiteral("Permission denied. The device belongs to the group %1: join it with "
-                                     "\"sudo usermod -aG %1 %2\", then log out and back in.")
-                          .arg(f.detail, user.isEmpty() ? QStringLiteral("$USER") : user);
+            return head
+                   + QStringLiteral("Permission denied. Only its owner may use the device: ask an "
+                                    "administrator for access.");
+        return head
+               + QStringLiteral("Permission denied. The device belongs to the group %1: join it with "
+                                "\"sudo usermod -aG %1 %2\", then log out and back in.")
+                     .arg(f.detail, user.isEmpty() ? QStringLiteral("$USER") : user);
     case Kind::HeldBy:
-        return head + (f.detail.isEmpty() ? QStringLiteral("in use by process %1.").arg(f.pid)
-                                          : QStringLiteral("in use by %1 (process %2).").arg(f.detail).arg(f.pid))
+        return head
+               + (f.detail.isEmpty() ? QStringLiteral("in use by process %1.").arg(f.pid)
+                                     : QStringLiteral("in use by %1 (process %2).").arg(f.detail).arg(f.pid))
                + QStringLiteral(" Close that program, or choose another port.");
     case Kind::StaleLock:
-        return head + QStringLiteral("locked by process %1, which has ended, and its lock file %2 cannot be "
-                                     "removed. Ask an administrator to delete that file.")
-                          .arg(f.pid)
-                          .arg(f.detail);
+        return head
+               + QStringLiteral("locked by process %1, which has ended, and its lock file %2 cannot be "
+                                "removed. Ask an administrator to delete that file.")
+                     .arg(f.pid)
+                     .arg(f.detail);
     case Kind::Busy:
-        return head + QStringLiteral("busy: another program has it open. Close that program, or choose "
-                                     "another port.");
+        return head
+               + QStringLiteral("busy: another program has it open. Close that program, or choose "
+                                "another port.");
     case Kind::NotSerial:
         return head + QStringLiteral("is not a serial port. Choose a serial device with %1.").arg(choose);
-    case Kind::Other:
-        break;
+    case Kind::Other: break;
     }
     return head + f.detail;
 }

@@ -24,7 +24,6 @@ struct OpenFailure {
 
 // The warning for a port that failed to open: "COM1 (DEVICE): reason", then
 // what to do next. `user` is the login name, for joining a group.
-QString describeOpenFailure(int port, const QString& device, const OpenFailure& failure,
-                            const QString& user);
+QString describeOpenFailure(int port, const QString& device, const OpenFailure& failure, const QString& user);
 
 } // namespace orvik

@@ -49,8 +49,8 @@ bool applyTo(QSerialPort& port, const LineSettings& s)
     if (s.dataBits < 5) // the port cannot do 4 data bits
         return false;
     return port.setBaudRate(s.baud) && port.setParity(toQt(s.parity))
-           && port.setDataBits(static_cast<QSerialPort::DataBits>(s.dataBits))
-           && port.setStopBits(toQt(s.stopBits)) && port.setFlowControl(QSerialPort::NoFlowControl);
+           && port.setDataBits(static_cast<QSerialPort::DataBits>(s.dataBits)) && port.setStopBits(toQt(s.stopBits))
+           && port.setFlowControl(QSerialPort::NoFlowControl);
 }
 
 OpenFailure failure(OpenFailure::Kind kind, QString detail = {}, qint64 pid = 0)
@@ -81,8 +81,8 @@ bool isSerialLine(dev_t device)
         return false;
 #ifdef Q_OS_LINUX
     // Only devices of the tty class; /dev/null, /dev/zero and the like are not.
-    const QString subsystem = QFileInfo(QStringLiteral("/sys/dev/char/%1:%2/subsystem").arg(major).arg(minor))
-                                  .symLinkTarget();
+    const QString subsystem =
+        QFileInfo(QStringLiteral("/sys/dev/char/%1:%2/subsystem").arg(major).arg(minor)).symLinkTarget();
     if (!subsystem.isEmpty() && !subsystem.endsWith(QLatin1String("/tty")))
         return false;
 #endif
@@ -104,7 +104,8 @@ bool checkDevice(const QString& path, OpenFailure* why)
     }
     if (::access(QFile::encodeName(path).constData(), R_OK | W_OK) != 0 && errno == EACCES) {
         // Joining the owning group helps only where the group may read and write.
-        const group* owner = (info.st_mode & (S_IRGRP | S_IWGRP)) == (S_IRGRP | S_IWGRP) ? ::getgrgid(info.st_gid) : nullptr;
+        const group* owner =
+            (info.st_mode & (S_IRGRP | S_IWGRP)) == (S_IRGRP | S_IWGRP) ? ::getgrgid(info.st_gid) : nullptr;
         *why = failure(OpenFailure::Kind::NoPermission, owner ? QString::fromLocal8Bit(owner->gr_name) : QString());
         return false;
     }
@@ -116,8 +117,8 @@ QString lockFileOf(const QString& path)
 {
     QString name = path.startsWith(QLatin1String("/dev/")) ? path.mid(5) : path;
     name.replace(u'/', u'_');
-    for (const char* dir : {"/var/lock", "/etc/locks", "/var/spool/locks", "/var/spool/uucp", "/tmp",
-                            "/var/lock/lockdev", "/run/lock"}) {
+    for (const char* dir :
+         {"/var/lock", "/etc/locks", "/var/spool/locks", "/var/spool/uucp", "/tmp", "/var/lock/lockdev", "/run/lock"}) {
         const QFileInfo folder(QString::fromLatin1(dir));
         const QString file = folder.filePath() + QStringLiteral("/LCK..") + name;
         if (folder.isReadable() && (QFile::exists(file) || folder.isWritable()))
@@ -138,8 +139,8 @@ OpenFailure lockFailure(const QString& path)
         if (QFile::exists(file))
             return failure(OpenFailure::Kind::Other, QStringLiteral("cannot read the lock file %1").arg(file));
         const QString folder = QFileInfo(file).path();
-        return failure(OpenFailure::Kind::Other, QStringLiteral("cannot create a lock file in %1: %2")
-                                                     .arg(folder, qt_error_string(EACCES)));
+        return failure(OpenFailure::Kind::Other,
+                       QStringLiteral("cannot create a lock file in %1: %2").arg(folder, qt_error_string(EACCES)));
     }
     if (::kill(pid_t(pid), 0) == 0 || errno == EPERM) {
         if (program.isEmpty()) {
@@ -287,10 +288,7 @@ bool QtSerialDevice::write(const QByteArray& bytes)
     return true;
 }
 
-QByteArray QtSerialDevice::readAll()
-{
-    return state_ == State::Open ? port_->readAll() : QByteArray();
-}
+QByteArray QtSerialDevice::readAll() { return state_ == State::Open ? port_->readAll() : QByteArray(); }
 
 void QtSerialDevice::lose(const QString& reason)
 {
@@ -308,12 +306,8 @@ void QtSerialDevice::onError()
     switch (port_->error()) {
     case QSerialPort::ReadError:
     case QSerialPort::WriteError:
-    case QSerialPort::ResourceError:
-        lose(port_->errorString());
-        break;
-    default:
-        port_->clearError();
-        break;
+    case QSerialPort::ResourceError: lose(port_->errorString()); break;
+    default: port_->clearError(); break;
     }
 }
 

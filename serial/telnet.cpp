@@ -5,10 +5,16 @@ namespace {
 
 // RFC 2217 client-to-server command codes and values.
 enum : std::uint8_t {
-    kSetBaudRate = 1, kSetDataSize = 2, kSetParity = 3, kSetStopSize = 4, kSetControl = 5,
+    kSetBaudRate = 1,
+    kSetDataSize = 2,
+    kSetParity = 3,
+    kSetStopSize = 4,
+    kSetControl = 5,
 };
 enum : std::uint8_t {
-    kNoFlowControl = 1, kDtrOn = 8, kRtsOff = 12,
+    kNoFlowControl = 1,
+    kDtrOn = 8,
+    kRtsOff = 12,
 };
 
 void command(QByteArray& out, std::uint8_t code, const QByteArray& value)
@@ -50,8 +56,11 @@ QByteArray lineCommands(const LineSettings& s)
     command(out, kSetBaudRate, QByteArray(bigEndian, sizeof bigEndian));
     command(out, kSetDataSize, byte(s.dataBits));
     // RFC 2217 numbers parity NONE 1, ODD 2, EVEN 3, MARK 4, SPACE 5.
-    const int parity = s.parity == Parity::None ? 1 : s.parity == Parity::Odd ? 2 : s.parity == Parity::Even ? 3
-                       : s.parity == Parity::Mark ? 4 : 5;
+    const int parity = s.parity == Parity::None   ? 1
+                       : s.parity == Parity::Odd  ? 2
+                       : s.parity == Parity::Even ? 3
+                       : s.parity == Parity::Mark ? 4
+                                                  : 5;
     command(out, kSetParity, byte(parity));
     command(out, kSetStopSize, byte(s.stopBits == StopBits::One ? 1 : s.stopBits == StopBits::Two ? 2 : 3));
     command(out, kSetControl, byte(kNoFlowControl));

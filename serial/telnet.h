@@ -12,8 +12,16 @@ namespace orvik::telnet {
 
 // The Telnet bytes the serial link uses (RFC 854, 856, 2217).
 enum : std::uint8_t {
-    kSe = 240, kSb = 250, kWill = 251, kWont = 252, kDo = 253, kDont = 254, kIac = 255,
-    kBinary = 0, kSuppressGoAhead = 3, kComPort = 44,
+    kSe = 240,
+    kSb = 250,
+    kWill = 251,
+    kWont = 252,
+    kDo = 253,
+    kDont = 254,
+    kIac = 255,
+    kBinary = 0,
+    kSuppressGoAhead = 3,
+    kComPort = 44,
 };
 
 // Data for the line: every 0xFF doubled.

@@ -32,8 +32,8 @@ private slots:
         FormFixture f;
         f.load();
         QCOMPARE(f.form->height(), 322);
-        for (const char* name : {"Frame9", kTxdLine, kRxdLine, kDataToggle, kStatusQuery, kSettingQuery,
-                                 "Frame15", kStatusLine, kC01})
+        for (const char* name :
+             {"Frame9", kTxdLine, kRxdLine, kDataToggle, kStatusQuery, kSettingQuery, "Frame15", kStatusLine, kC01})
             QVERIFY2(!inSight(f, name), name);
         for (const char* name : {kPowerOn, kEnd, kComButton, kDisplayClear, "Image1"})
             QVERIFY2(inSight(f, name), name);

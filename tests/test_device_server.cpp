@@ -42,8 +42,9 @@ public:
                        .arg(device)
                        .toUtf8());
         file.close();
-        args_ = {QStringLiteral("-n"), QStringLiteral("-u"), QStringLiteral("-P"),
-                 dir_.filePath(QStringLiteral("pid")), QStringLiteral("-c"), config};
+        args_ = {QStringLiteral("-n"), QStringLiteral("-u"),
+                 QStringLiteral("-P"), dir_.filePath(QStringLiteral("pid")),
+                 QStringLiteral("-c"), config};
     }
     ~Ser2net() { stop(); }
 
@@ -85,7 +86,8 @@ private:
 
 struct Port {
     explicit Port(const QString& path)
-        : comm(std::make_unique<PortDevice>(), [path](int) { return path; }, failure)
+        : comm(
+            std::make_unique<PortDevice>(), [path](int) { return path; }, failure)
     {
         QObject::connect(&comm, &MSComm::OnComm, &comm, [this] {
             if (comm.commEvent() == MSComm::kReceiveEvent)
@@ -131,7 +133,9 @@ private slots:
         port.comm.setSettings(QStringLiteral("9600,N,8,1")); // at once
         QTRY_COMPARE(speedOf(far), speed_t(B9600));
 
-        far.send(QByteArray("\xff" "00\r", 4)); // 0xFF on the line is one character
+        far.send(QByteArray("\xff"
+                            "00\r",
+                            4)); // 0xFF on the line is one character
         QTRY_COMPARE(port.received, QString(QChar(0xFF)) + QStringLiteral("00\r"));
         QVERIFY(port.comm.setOutput(QString(QChar(0xFF)) + QStringLiteral("\r")));
         QTRY_COMPARE(far.received(), QByteArray("C00\r\xff\r"));

@@ -2,8 +2,8 @@
 // simulated projector on a pseudo-terminal. Timing tolerances are generous.
 #include "app/form1.h"
 #include "tests/support/controls.h"
-#include "tools/sim/pty_projector.h"
 #include "tests/support/recording_warning_box.h"
+#include "tools/sim/pty_projector.h"
 #include "ui/caption.h"
 #include "ui/clock.h"
 
@@ -31,10 +31,7 @@ struct Panel {
         form->show();
     }
     QWidget* control(const char* name) const { return form->control(QLatin1String(name)); }
-    QString caption(const char* name) const
-    {
-        return dynamic_cast<Caption*>(control(name))->caption();
-    }
+    QString caption(const char* name) const { return dynamic_cast<Caption*>(control(name))->caption(); }
     void click(const char* name) { QTest::mouseClick(control(name), Qt::LeftButton); }
     void openDataPanel() { QTest::keyClick(form->focusWidget(), Qt::Key_H, Qt::ControlModifier); }
     int framesOf(const QByteArray& frame) const { return int(projector.received().count(frame)); }
@@ -207,9 +204,8 @@ private slots:
             QSKIP("/run/lock cannot be written here");
         for (const int sig : {SIGTERM, SIGINT, SIGHUP}) {
             QProcess panel;
-            panel.start(QStringLiteral(ORVIK_CONTROL_PATH),
-                        {QStringLiteral("-platform"), QStringLiteral("offscreen"), QStringLiteral("--com1"),
-                         projector.devicePath()});
+            panel.start(QStringLiteral(ORVIK_CONTROL_PATH), {QStringLiteral("-platform"), QStringLiteral("offscreen"),
+                                                             QStringLiteral("--com1"), projector.devicePath()});
             QVERIFY(panel.waitForStarted());
             QTRY_VERIFY_WITH_TIMEOUT(QFile::exists(lock), 10000); // COM1 is open
             ::kill(pid_t(panel.processId()), sig);

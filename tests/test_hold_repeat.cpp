@@ -19,10 +19,10 @@ struct FrameLog {
     explicit FrameLog(FormFixture& f)
         : f(f)
     {
-        connection = QObject::connect(f.device, &test::FakeSerialDevice::wrote, f.device,
-                                      [this](const QByteArray& bytes) {
-                                          frames.append({int(this->f.clock.now().count()), bytes});
-                                      });
+        connection =
+            QObject::connect(f.device, &test::FakeSerialDevice::wrote, f.device, [this](const QByteArray& bytes) {
+                frames.append({int(this->f.clock.now().count()), bytes});
+            });
     }
     ~FrameLog() { QObject::disconnect(connection); }
     FrameLog(const FrameLog&) = delete;
@@ -161,7 +161,7 @@ private slots:
     {
         FormFixture f;
         f.load();
-        f.click(kAImage); // context 1, period 200
+        f.click(kAImage);       // context 1, period 200
         hold(f, kVolDown, 100); // period 250
         f.advance(2000);
         {
@@ -283,8 +283,8 @@ private slots:
         FormFixture f;
         f.load();
         f.click(kMenuOn);
-        for (const char* name : {kVolUp, kVolDown, kBrightUp, kBrightDown, kKeystoneUp,
-                                 kKeystoneDown, kSelect, kUp, kDown, kRight, kLeft}) {
+        for (const char* name : {kVolUp, kVolDown, kBrightUp, kBrightDown, kKeystoneUp, kKeystoneDown, kSelect, kUp,
+                                 kDown, kRight, kLeft}) {
             press(f, name);
             const Millis period = f.form->timer(1).interval();
             f.advance(10);

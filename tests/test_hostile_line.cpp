@@ -23,13 +23,19 @@ using test::FormFixture;
 
 namespace {
 
-const QStringList kStatusTexts = {
-    QStringLiteral(" Power ON"), QStringLiteral(" Stand by"), QStringLiteral(" Count down"),
-    QStringLiteral(" Cooling down"), QStringLiteral(" Power abnormality"),
-    QStringLiteral(" Temperature abnormality"), QStringLiteral(" Key input prohibition"),
-    QStringLiteral(" Computer"), QStringLiteral(" Video"), QStringLiteral(" Normally"),
-    QStringLiteral(" Top/Bottom reversal"), QStringLiteral(" Left/Right reversal"),
-    QStringLiteral(" Top/Bottom , Left/Right reversal")};
+const QStringList kStatusTexts = {QStringLiteral(" Power ON"),
+                                  QStringLiteral(" Stand by"),
+                                  QStringLiteral(" Count down"),
+                                  QStringLiteral(" Cooling down"),
+                                  QStringLiteral(" Power abnormality"),
+                                  QStringLiteral(" Temperature abnormality"),
+                                  QStringLiteral(" Key input prohibition"),
+                                  QStringLiteral(" Computer"),
+                                  QStringLiteral(" Video"),
+                                  QStringLiteral(" Normally"),
+                                  QStringLiteral(" Top/Bottom reversal"),
+                                  QStringLiteral(" Left/Right reversal"),
+                                  QStringLiteral(" Top/Bottom , Left/Right reversal")};
 
 // Only tokens of the rendering: printable ASCII up to "z".
 bool onlyRenderingCharacters(const QString& text)
@@ -118,7 +124,9 @@ private slots:
         QTest::newRow("MODE 3") << QByteArray(kModeQuery) << QByteArray("3\r");
         QTest::newRow("L-TIME") << QByteArray(kLampTimeQuery) << QByteArray("123456\r");
         QTest::newRow("SETTING 00") << QByteArray(kSettingQuery) << QByteArray("00\r");
-        QTest::newRow("ACK first") << QByteArray(kStatusQuery) << QByteArray("\x06" "00\r");
+        QTest::newRow("ACK first") << QByteArray(kStatusQuery)
+                                   << QByteArray("\x06"
+                                                 "00\r");
     }
     void repliesCutAtEveryPositionEndTheSame()
     {

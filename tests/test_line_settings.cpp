@@ -23,9 +23,9 @@ private slots:
     void rejectsMalformedStrings_data()
     {
         QTest::addColumn<QString>("text");
-        for (const char* bad : {"", ",,,", "19200,N,8", "19200,N,8,1,1", "19201,N,8,1", "-9600,N,8,1",
-                                "9600,X,8,1", "9600,NN,8,1", "9600,N,9,1", "9600,N,3,1", "9600,N,8,3",
-                                "9600,N,8,1.", "0x2580,N,8,1", "99999999999999999999,N,8,1", "9600;N;8;1"})
+        for (const char* bad : {"", ",,,", "19200,N,8", "19200,N,8,1,1", "19201,N,8,1", "-9600,N,8,1", "9600,X,8,1",
+                                "9600,NN,8,1", "9600,N,9,1", "9600,N,3,1", "9600,N,8,3", "9600,N,8,1.", "0x2580,N,8,1",
+                                "99999999999999999999,N,8,1", "9600;N;8;1"})
             QTest::newRow(bad) << QString::fromLatin1(bad);
     }
     void rejectsMalformedStrings()

@@ -59,9 +59,11 @@ private slots:
         const QImage face = button->grab().toImage();
         const int w = face.width(), h = face.height();
         for (const QPoint at : {QPoint(w / 2, 2), QPoint(2, h / 2), QPoint(w - 3, h / 2)})
-            QVERIFY2(distance(face.pixel(at), colour) <= 3,
-                     qPrintable(QStringLiteral("%1 at %2,%3: %4").arg(control).arg(at.x()).arg(at.y())
-                                    .arg(QColor(face.pixel(at)).name())));
+            QVERIFY2(distance(face.pixel(at), colour) <= 3, qPrintable(QStringLiteral("%1 at %2,%3: %4")
+                                                                           .arg(control)
+                                                                           .arg(at.x())
+                                                                           .arg(at.y())
+                                                                           .arg(QColor(face.pixel(at)).name())));
     }
 
     void optionButtonsSitOnTheirFramesGrey()

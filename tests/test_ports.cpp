@@ -22,8 +22,8 @@ private slots:
         QTest::newRow("one USB adapter") << QStringList{"ttyUSB0"} << QStringList{"/dev/ttyUSB0", "/dev/ttyS1"};
         QTest::newRow("ttyS0 and two adapters")
             << QStringList{"ttyUSB1", "ttyACM0", "ttyS0"} << QStringList{"/dev/ttyS0", "/dev/ttyACM0"};
-        QTest::newRow("numbers, not letters") << QStringList{"ttyUSB10", "ttyUSB2"}
-                                              << QStringList{"/dev/ttyUSB2", "/dev/ttyUSB10"};
+        QTest::newRow("numbers, not letters")
+            << QStringList{"ttyUSB10", "ttyUSB2"} << QStringList{"/dev/ttyUSB2", "/dev/ttyUSB10"};
         QTest::newRow("the rest last") << QStringList{"rfcomm0", "ttyAMA0", "ttyUSB3"}
                                        << QStringList{"/dev/ttyUSB3", "/dev/rfcomm0"};
     }
@@ -51,7 +51,9 @@ private slots:
     {
         QCOMPARE(devicePathFromBytes("/dev/ttyUSB0"), QStringLiteral("/dev/ttyUSB0"));
         QTemporaryDir dir;
-        const QByteArray link = QFile::encodeName(dir.path()) + "/proj\xe9" "ctor";
+        const QByteArray link = QFile::encodeName(dir.path())
+                                + "/proj\xe9"
+                                  "ctor";
         QVERIFY(::symlink("/dev/null", link.constData()) == 0);
         QCOMPARE(devicePathFromBytes(link), QStringLiteral("/dev/null"));
     }
@@ -89,9 +91,8 @@ private slots:
         QTest::newRow("not serial") << 2 << int(Kind::NotSerial) << QString() << QStringList{}
                                     << "COM2 (/dev/ttyUSB0): is not a serial port. Choose a serial device with "
                                        "--com2 DEVICE or ORVIK_COM2=DEVICE.";
-        QTest::newRow("other, never in use")
-            << 1 << int(Kind::Other) << "File name too long" << QStringList{}
-            << "COM1 (/dev/ttyUSB0): File name too long";
+        QTest::newRow("other, never in use") << 1 << int(Kind::Other) << "File name too long" << QStringList{}
+                                             << "COM1 (/dev/ttyUSB0): File name too long";
     }
     void eachFailureSaysWhatToDoNext()
     {

@@ -48,8 +48,7 @@ private slots:
     {
         PtyProjector projector;
         QVERIFY2(projector.isValid(), qPrintable(projector.errorString()));
-        const int fd = ::open(projector.devicePath().toLocal8Bit().constData(),
-                              O_RDWR | O_NOCTTY | O_NONBLOCK);
+        const int fd = ::open(projector.devicePath().toLocal8Bit().constData(), O_RDWR | O_NOCTTY | O_NONBLOCK);
         QVERIFY(fd >= 0);
         QCOMPARE(::write(fd, "CR0\r", 4), 4);
         QByteArray reply;

@@ -21,7 +21,8 @@ namespace {
 
 struct Port {
     explicit Port(const QString& path)
-        : comm(std::make_unique<QtSerialDevice>(), [path](int) { return path; }, failure)
+        : comm(
+            std::make_unique<QtSerialDevice>(), [path](int) { return path; }, failure)
     {
     }
     QtSerialDevice& device() { return static_cast<QtSerialDevice&>(comm.device()); }
@@ -253,8 +254,8 @@ private slots:
         QFile file(dir.filePath(QStringLiteral("plain")));
         QVERIFY(file.open(QIODevice::WriteOnly));
         file.close();
-        for (const QString& path : {QStringLiteral("/dev/ptmx"), QStringLiteral("/dev/tty"), QStringLiteral("/dev/null"),
-                                    dir.path(), file.fileName()}) {
+        for (const QString& path : {QStringLiteral("/dev/ptmx"), QStringLiteral("/dev/tty"),
+                                    QStringLiteral("/dev/null"), dir.path(), file.fileName()}) {
             Port port(path);
             port.comm.setPortOpen(true);
             QVERIFY2(!port.comm.portOpen(), qPrintable(path));

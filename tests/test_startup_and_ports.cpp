@@ -14,10 +14,7 @@ using test::FormFixture;
 class TestStartupAndPorts : public QObject {
     Q_OBJECT
 
-    static bool selected(const FormFixture& f, const char* option)
-    {
-        return f.control<OptionButton>(option)->value();
-    }
+    static bool selected(const FormFixture& f, const char* option) { return f.control<OptionButton>(option)->value(); }
     static bool frameShown(const FormFixture& f) { return f.control(kPortFrame)->isVisibleTo(f.form.get()); }
 
 private slots:
@@ -116,9 +113,10 @@ private slots:
         f.load();
         f.click(kComButton);
         f.click(kCom2);
-        QCOMPARE(f.warnings.shown, QStringList{QStringLiteral("COM2 (/dev/fake2): No such file or directory. No serial ports found: "
-                                                                "plug in the adapter, or choose a device with --com2 "
-                                                                "DEVICE or ORVIK_COM2=DEVICE.")});
+        QCOMPARE(f.warnings.shown,
+                 QStringList{QStringLiteral("COM2 (/dev/fake2): No such file or directory. No serial ports found: "
+                                            "plug in the adapter, or choose a device with --com2 "
+                                            "DEVICE or ORVIK_COM2=DEVICE.")});
         QVERIFY(!f.form->MSComm1().portOpen());
         QCOMPARE(f.form->MSComm1().commPort(), 1);
         QVERIFY(frameShown(f));
@@ -136,9 +134,10 @@ private slots:
     {
         FormFixture f({QStringLiteral("/dev/fake1")});
         f.load();
-        QCOMPARE(f.warnings.shown, QStringList{QStringLiteral("COM1 (/dev/fake1): No such file or directory. No serial ports found: "
-                                                                "plug in the adapter, or choose a device with --com1 "
-                                                                "DEVICE or ORVIK_COM1=DEVICE.")});
+        QCOMPARE(f.warnings.shown,
+                 QStringList{QStringLiteral("COM1 (/dev/fake1): No such file or directory. No serial ports found: "
+                                            "plug in the adapter, or choose a device with --com1 "
+                                            "DEVICE or ORVIK_COM1=DEVICE.")});
         QVERIFY(!f.form->MSComm1().portOpen());
         QVERIFY(selected(f, kCom1));
         QCOMPARE(f.form->MSComm1().commPort(), 2); // the fall-back port

@@ -18,8 +18,7 @@ class TestTimer : public QObject {
     struct Ticks {
         Ticks(Timer& timer, test::ManualClock& clock)
         {
-            QObject::connect(&timer, &Timer::tick, &timer,
-                             [this, &clock] { at.append(int(clock.now().count())); });
+            QObject::connect(&timer, &Timer::tick, &timer, [this, &clock] { at.append(int(clock.now().count())); });
         }
         QList<int> at;
     };
@@ -207,8 +206,16 @@ private slots:
         // other, which then must not fire.
         fired.clear();
         std::unique_ptr<Alarm> a, b;
-        a = system.makeAlarm([&] { fired << QStringLiteral("a"); b->stop(); a->stop(); });
-        b = system.makeAlarm([&] { fired << QStringLiteral("b"); a->stop(); b->stop(); });
+        a = system.makeAlarm([&] {
+            fired << QStringLiteral("a");
+            b->stop();
+            a->stop();
+        });
+        b = system.makeAlarm([&] {
+            fired << QStringLiteral("b");
+            a->stop();
+            b->stop();
+        });
         a->start(20ms);
         b->start(20ms);
         std::this_thread::sleep_for(60ms); // holds the event loop up

@@ -30,7 +30,7 @@ int main(int argc, char* argv[])
     form->Form_Load();
     form->show();
     form->Form_KeyDown(72, 2); // Ctrl+H
-    form->Command44_Click();    // STATUS
+    form->Command44_Click();   // STATUS
 
     QElapsedTimer waited;
     waited.start();

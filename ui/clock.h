@@ -33,8 +33,7 @@ public:
 // gives one tick, not a burst.
 inline constexpr Millis kOnTimeWithin{1};
 
-template <class Time>
-Time nextDeadline(Time due, Time firedAt, Millis period)
+template <class Time> Time nextDeadline(Time due, Time firedAt, Millis period)
 {
     return (firedAt - due > kOnTimeWithin ? firedAt : due) + period;
 }

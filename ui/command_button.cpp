@@ -40,8 +40,8 @@ void CommandButton::mousePressEvent(QMouseEvent* event)
     QPushButton::mousePressEvent(event);
     event->accept(); // keep the release of every mouse button on this button
     if (starts)
-        emit MouseDown(mouseButtonCode(held_), shiftState(event->modifiers()),
-                       twips(lastPos_.x()), twips(lastPos_.y()));
+        emit MouseDown(mouseButtonCode(held_), shiftState(event->modifiers()), twips(lastPos_.x()),
+                       twips(lastPos_.y()));
 }
 
 void CommandButton::mouseReleaseEvent(QMouseEvent* event)
@@ -49,8 +49,8 @@ void CommandButton::mouseReleaseEvent(QMouseEvent* event)
     if (event->button() == held_) {
         held_ = Qt::NoButton;
         lastPos_ = event->position();
-        emit MouseUp(mouseButtonCode(event->button()), shiftState(event->modifiers()),
-                     twips(lastPos_.x()), twips(lastPos_.y()));
+        emit MouseUp(mouseButtonCode(event->button()), shiftState(event->modifiers()), twips(lastPos_.x()),
+                     twips(lastPos_.y()));
     }
     QPushButton::mouseReleaseEvent(event);
     event->accept();

@@ -39,8 +39,7 @@ void quitOnTerminationSignals()
     auto* notifier = new QSocketNotifier(fds[0], QSocketNotifier::Read, QCoreApplication::instance());
     QObject::connect(notifier, &QSocketNotifier::activated, notifier, [fd = fds[0]] {
         char buffer[16];
-        while (::read(fd, buffer, sizeof buffer) > 0) {
-        }
+        while (::read(fd, buffer, sizeof buffer) > 0) {}
         QCoreApplication::exit(0);
     });
     struct sigaction action {};

@@ -52,7 +52,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     test::ManualClock clock;
     Failure failure;
     auto* device = new test::FakeSerialDevice;
-    MSComm comm(std::unique_ptr<SerialDevice>(device), [](int) { return QStringLiteral("/dev/fuzz"); }, failure);
+    MSComm comm(
+        std::unique_ptr<SerialDevice>(device), [](int) { return QStringLiteral("/dev/fuzz"); }, failure);
     comm.setPortOpen(true);
     FormState state;
     Timer replyTimeout(clock, 500ms);

@@ -35,9 +35,9 @@ inline constexpr const char* kUp = "Command5";
 inline constexpr const char* kDown = "Command7";
 inline constexpr const char* kLeft = "Command9";
 inline constexpr const char* kRight = "Command8";
-inline constexpr const char* kHoldButtons[] = {kVolUp,     kVolDown,    kBrightUp,   kBrightDown, kZoomUp,
-                                               kZoomDown,  kKeystoneUp, kKeystoneDown, kSelect,   kUp,
-                                               kDown,      kLeft,       kRight};
+inline constexpr const char* kHoldButtons[] = {kVolUp,    kVolDown,    kBrightUp,     kBrightDown, kZoomUp,
+                                               kZoomDown, kKeystoneUp, kKeystoneDown, kSelect,     kUp,
+                                               kDown,     kLeft,       kRight};
 
 // Port, speed, END and the data panel.
 inline constexpr const char* kComButton = "Command33";

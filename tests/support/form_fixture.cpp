@@ -9,10 +9,9 @@ FormFixture::FormFixture(QSet<QString> missing)
     auto fake = std::make_unique<FakeSerialDevice>();
     fake->missing = std::move(missing);
     device = fake.get();
-    form = std::make_unique<Form1>(Form1::Services{
-        clock, warnings, std::move(fake),
-        [](int port) { return QStringLiteral("/dev/fake%1").arg(port); },
-        [this](int code) { exitCodes.append(code); }});
+    form = std::make_unique<Form1>(Form1::Services{clock, warnings, std::move(fake),
+                                                   [](int port) { return QStringLiteral("/dev/fake%1").arg(port); },
+                                                   [this](int code) { exitCodes.append(code); }});
 }
 
 void FormFixture::load()

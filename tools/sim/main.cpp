@@ -20,18 +20,15 @@ int main(int argc, char* argv[])
                        "start the panel with ORVIK_COM1 set to it."));
     parser.addHelpOption();
     const QCommandLineOption silent(QStringLiteral("silent"), QStringLiteral("Never answer."));
-    const QCommandLineOption delay(QStringLiteral("delay"),
-                                   QStringLiteral("Wait <ms> before each reply."),
+    const QCommandLineOption delay(QStringLiteral("delay"), QStringLiteral("Wait <ms> before each reply."),
                                    QStringLiteral("ms"), QStringLiteral("0"));
     const QCommandLineOption split(QStringLiteral("split"),
                                    QStringLiteral("Write each reply in two pieces, the first "
                                                   "<n> bytes long."),
                                    QStringLiteral("n"), QStringLiteral("0"));
-    const QCommandLineOption gap(QStringLiteral("split-gap"),
-                                 QStringLiteral("Wait <ms> between the two pieces."),
+    const QCommandLineOption gap(QStringLiteral("split-gap"), QStringLiteral("Wait <ms> between the two pieces."),
                                  QStringLiteral("ms"), QStringLiteral("20"));
-    const QCommandLineOption link(QStringLiteral("link"),
-                                  QStringLiteral("Also make <path> a symlink to the device."),
+    const QCommandLineOption link(QStringLiteral("link"), QStringLiteral("Also make <path> a symlink to the device."),
                                   QStringLiteral("path"));
     parser.addOptions({silent, delay, split, gap, link});
     parser.process(app);

@@ -18,9 +18,9 @@ class PtyProjector : public QObject {
     Q_OBJECT
 public:
     struct Options {
-        bool silent = false;                  // never answer
-        std::chrono::milliseconds delay{0};   // before each reply
-        int splitAt = 0;                      // > 0: reply in two writes, split here
+        bool silent = false;                // never answer
+        std::chrono::milliseconds delay{0}; // before each reply
+        int splitAt = 0;                    // > 0: reply in two writes, split here
         std::chrono::milliseconds splitGap{20};
         bool listen = true; // false: the owner reads masterFd() itself
     };
