@@ -3,6 +3,7 @@
 #include "serial/port_map.h"
 
 #include <QCommandLineParser>
+#include <QStandardPaths>
 #include <QStringList>
 
 #include <cstdio>
@@ -37,7 +38,9 @@ template <std::size_t N> bool among(const char* name, const char* const (&list)[
 
 QString helpText(const QCommandLineParser& parser)
 {
-    return parser.helpText() + QStringLiteral(R"(
+    // Parsed before the application exists, Qt cannot name the program itself.
+    return parser.helpText().replace(QStringLiteral("<executable_name>"), QStringLiteral("orvik-control"))
+           + QStringLiteral(R"(
 Environment:
   ORVIK_COM1, ORVIK_COM2   The device of COM1 or COM2 when --com1 or --com2
                            is not given.
@@ -108,6 +111,21 @@ std::variant<Options, int> readCommandLine(int argc, char* argv[])
         if (!rawPorts[port].isEmpty())
             options.ports[port] = devicePathFromBytes(rawPorts[port]);
     return options;
+}
+
+QString noDisplayHint(const char* argv0)
+{
+    // The command as it was given: build/orvik-control from a build tree,
+    // orvik-control when installed.
+    const QString self =
+        QString::fromLocal8Bit(argv0).contains(u'/') ? QString::fromLocal8Bit(argv0) : QStringLiteral("orvik-control");
+    QString hint = QStringLiteral("orvik-control: no display found (DISPLAY and WAYLAND_DISPLAY are not set).\n"
+                                  "Run it on a desktop, or through 'ssh -X', or on a virtual display:\n"
+                                  "    xvfb-run -a %1\n")
+                       .arg(self);
+    if (QStandardPaths::findExecutable(QStringLiteral("xvfb-run")).isEmpty())
+        hint += QStringLiteral("xvfb-run comes with the Debian package xvfb: apt-get install xvfb\n");
+    return hint;
 }
 
 bool displayAvailable(int argc, char* argv[])

@@ -20,5 +20,7 @@ std::variant<Options, int> readCommandLine(int argc, char* argv[]);
 // Whether Qt was told where to show the window (-platform, QT_QPA_PLATFORM)
 // or the session has a display.
 bool displayAvailable(int argc, char* argv[]);
+// What to do without one, naming the program as it was started.
+QString noDisplayHint(const char* argv0);
 
 } // namespace orvik

@@ -21,10 +21,7 @@ int main(int argc, char* argv[])
     // Without a display Qt would stop with a message about a platform
     // plugin; say what to do instead.
     if (!orvik::displayAvailable(argc, argv)) {
-        std::fputs("orvik-control: no display found (DISPLAY and WAYLAND_DISPLAY are not set).\n"
-                   "Run it on a desktop, or through 'ssh -X', or on a virtual display:\n"
-                   "    xvfb-run -a orvik-control\n",
-                   stderr);
+        std::fputs(qPrintable(orvik::noDisplayHint(argv[0])), stderr);
         return 1;
     }
     QApplication app(argc, argv);

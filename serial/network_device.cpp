@@ -14,37 +14,42 @@ OpenFailure other(const QString& text) { return {OpenFailure::Kind::Other, text,
 } // namespace
 
 NetworkDevice::NetworkDevice(QObject* parent)
-    : SerialDevice(parent)
+    : ReconnectingDevice(parent)
     , socket_(std::make_unique<QTcpSocket>())
 {
-    retry_.setInterval(kRetryEvery);
-    connect(&retry_, &QTimer::timeout, this, [this] {
-        if (socket_->state() == QAbstractSocket::UnconnectedState)
-            socket_->connectToHost(host_, port_); // answered later, never waited for
+    connectDeadline_.setSingleShot(true);
+    connectDeadline_.setInterval(kConnectWithin);
+    connect(&connectDeadline_, &QTimer::timeout, this, [this] {
+        if (isOpening())
+            finishOpening(false, other(connectFailure()));
     });
     connect(socket_.get(), &QTcpSocket::connected, this, [this] {
-        if (state_ != State::Lost)
-            return;
-        state_ = State::Open;
-        retry_.stop();
-        startSession();
+        if (isOpening()) {
+            connectDeadline_.stop();
+            startSession();
+            finishOpening(true, {});
+        } else if (isLost()) {
+            startSession();
+            restored();
+        }
     });
     connect(socket_.get(), &QTcpSocket::readyRead, this, &NetworkDevice::onReadable);
-    connect(socket_.get(), &QTcpSocket::disconnected, this, [this] {
-        if (state_ == State::Open)
-            lose();
-    });
+    connect(socket_.get(), &QTcpSocket::disconnected, this,
+            [this] { lose(QStringLiteral("the connection to %1:%2 was closed").arg(host_).arg(port_)); });
     connect(socket_.get(), &QTcpSocket::errorOccurred, this, [this] {
-        if (state_ == State::Open)
-            lose();
-        else if (state_ == State::Lost)
+        if (isOpening()) {
+            connectDeadline_.stop();
+            finishOpening(false, other(connectFailure()));
+        } else if (isLive()) {
+            lose(QStringLiteral("the connection to %1:%2 was closed").arg(host_).arg(port_));
+        } else if (isLost()) {
             socket_->abort(); // the next retry tries again
+        }
     });
 }
 
 NetworkDevice::~NetworkDevice()
 {
-    state_ = State::Closed;
     socket_->disconnect(this); // nothing it says on its way out reaches us
 }
 
@@ -53,36 +58,92 @@ bool NetworkDevice::handles(const QString& path)
     return path.startsWith(kRfc2217 + QStringLiteral("://")) || path.startsWith(kTcp + QStringLiteral("://"));
 }
 
-bool NetworkDevice::open(const QString& path, const LineSettings& settings, OpenFailure* why)
+bool NetworkDevice::readAddress(OpenFailure* why)
 {
-    close();
-    const QUrl url(path, QUrl::StrictMode);
+    const QUrl url(path(), QUrl::StrictMode);
     if (!url.isValid() || url.host().isEmpty() || url.port() <= 0 || (url.path() != QString() && url.path() != u"/")) {
         if (why)
             *why = other(QStringLiteral("not a device server's address: use rfc2217://HOST:PORT or tcp://HOST:PORT"));
         return false;
     }
-    rfc2217_ = url.scheme() == kRfc2217;
+    const bool rfc2217 = url.scheme() == kRfc2217;
+    if (releasing_ && (rfc2217 != rfc2217_ || url.host() != host_ || url.port() != port_)) {
+        releasing_ = false; // another address: let the old connection go now
+        socket_->abort();
+    }
+    rfc2217_ = rfc2217;
     host_ = url.host();
     port_ = quint16(url.port());
-    settings_ = settings;
-    socket_->connectToHost(host_, port_);
-    if (!socket_->waitForConnected(int(kConnectWithin.count()))) {
-        const auto error = socket_->error();
-        const QString reason =
-            error == QAbstractSocket::ConnectionRefusedError ? QStringLiteral("Connection refused")
-            : error == QAbstractSocket::HostNotFoundError    ? QStringLiteral("Host not found")
-            : error == QAbstractSocket::SocketTimeoutError || socket_->state() != QAbstractSocket::UnconnectedState
-                ? QStringLiteral("timed out after %1 s").arg(kConnectWithin.count() / 1000)
-                : socket_->errorString();
+    return true;
+}
+
+// The same address opened again before the event loop ran: the connection
+// stays, and takes the settings as a new one would.
+bool NetworkDevice::keepsConnection()
+{
+    if (!releasing_)
+        return false;
+    releasing_ = false;
+    if (socket_->state() != QAbstractSocket::ConnectedState) {
         socket_->abort();
-        if (why)
-            *why = other(reason);
         return false;
     }
-    state_ = State::Open;
+    incoming_.clear();
+    if (rfc2217_)
+        socket_->write(telnet::lineCommands(settings()));
+    return true;
+}
+
+QString NetworkDevice::connectFailure() const
+{
+    const auto error = socket_->error();
+    if (error == QAbstractSocket::ConnectionRefusedError)
+        return QStringLiteral("Connection refused");
+    if (error == QAbstractSocket::HostNotFoundError)
+        return QStringLiteral("Host not found");
+    if (error == QAbstractSocket::SocketTimeoutError || socket_->state() != QAbstractSocket::UnconnectedState)
+        return QStringLiteral("timed out after %1 s").arg(kConnectWithin.count() / 1000);
+    return socket_->errorString();
+}
+
+bool NetworkDevice::connectLine(OpenFailure* why)
+{
+    if (!readAddress(why))
+        return false;
+    if (keepsConnection())
+        return true;
+    socket_->connectToHost(host_, port_);
+    if (!socket_->waitForConnected(int(kConnectWithin.count()))) {
+        if (why)
+            *why = other(connectFailure());
+        socket_->abort();
+        return false;
+    }
     startSession();
     return true;
+}
+
+void NetworkDevice::beginConnecting()
+{
+    OpenFailure why;
+    if (!readAddress(&why)) {
+        QMetaObject::invokeMethod(
+            this, [this, why] { finishOpening(false, why); }, Qt::QueuedConnection);
+        return;
+    }
+    if (keepsConnection()) {
+        QMetaObject::invokeMethod(
+            this, [this] { finishOpening(true, {}); }, Qt::QueuedConnection);
+        return;
+    }
+    connectDeadline_.start();
+    socket_->connectToHost(host_, port_); // answered by connected() or errorOccurred()
+}
+
+void NetworkDevice::reconnectLine()
+{
+    if (socket_->state() == QAbstractSocket::UnconnectedState)
+        socket_->connectToHost(host_, port_); // answered later, never waited for
 }
 
 void NetworkDevice::startSession()
@@ -90,35 +151,44 @@ void NetworkDevice::startSession()
     decoder_ = telnet::Decoder();
     incoming_.clear();
     if (rfc2217_)
-        socket_->write(telnet::opening(settings_));
+        socket_->write(telnet::opening(settings()));
 }
 
-void NetworkDevice::close()
+void NetworkDevice::disconnectLine()
 {
-    retry_.stop();
-    state_ = State::Closed; // first: the abort below raises no loss
-    socket_->abort();
+    connectDeadline_.stop();
     incoming_.clear();
+    if (isLost() || socket_->state() != QAbstractSocket::ConnectedState) {
+        socket_->abort();
+        return;
+    }
+    releasing_ = true;
+    QMetaObject::invokeMethod(
+        this,
+        [this] {
+            if (releasing_) {
+                releasing_ = false;
+                socket_->abort();
+            }
+        },
+        Qt::QueuedConnection);
 }
 
-bool NetworkDevice::apply(const LineSettings& settings)
+bool NetworkDevice::applyLine(const LineSettings& settings)
 {
-    settings_ = settings; // a lost connection takes them when it comes back
-    if (state_ == State::Open && rfc2217_)
+    if (rfc2217_)
         socket_->write(telnet::lineCommands(settings));
     return true;
 }
 
-bool NetworkDevice::write(const QByteArray& bytes)
+bool NetworkDevice::writeLine(const QByteArray& bytes)
 {
-    if (state_ != State::Open)
-        return false;
     if (socket_->bytesToWrite() + bytes.size() > kOutBufferSize)
         return false; // a stalled server: dropped, never sent late
     return socket_->write(rfc2217_ ? telnet::escape(bytes) : bytes) >= 0;
 }
 
-QByteArray NetworkDevice::readAll()
+QByteArray NetworkDevice::readLine()
 {
     QByteArray out;
     out.swap(incoming_);
@@ -128,7 +198,7 @@ QByteArray NetworkDevice::readAll()
 void NetworkDevice::onReadable()
 {
     const QByteArray bytes = socket_->readAll();
-    if (state_ != State::Open)
+    if (!isLive())
         return;
     QByteArray reply;
     const QByteArray data = rfc2217_ ? decoder_.feed(bytes, &reply) : bytes;
@@ -138,15 +208,6 @@ void NetworkDevice::onReadable()
         return;
     incoming_ += data;
     emit received();
-}
-
-void NetworkDevice::lose()
-{
-    state_ = State::Lost;
-    socket_->abort();
-    incoming_.clear();
-    retry_.start();
-    emit lost(QStringLiteral("the connection to %1:%2 was closed").arg(host_).arg(port_));
 }
 
 } // namespace orvik

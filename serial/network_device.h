@@ -1,6 +1,6 @@
 #pragma once
 
-#include "serial/serial_device.h"
+#include "serial/reconnecting_device.h"
 #include "serial/telnet.h"
 
 #include <QTimer>
@@ -17,11 +17,10 @@ namespace orvik {
 // server's line) or tcp://HOST:PORT (raw bytes; the line settings are the
 // server's). It behaves as a local port does: a dropped connection leaves it
 // open but lost, tried again about once a second.
-class NetworkDevice final : public SerialDevice {
+class NetworkDevice final : public ReconnectingDevice {
     Q_OBJECT
 public:
     static constexpr std::chrono::milliseconds kConnectWithin{3000};
-    static constexpr std::chrono::milliseconds kRetryEvery{1000};
 
     explicit NetworkDevice(QObject* parent = nullptr);
     ~NetworkDevice() override;
@@ -29,28 +28,29 @@ public:
     // Whether the path names a device server rather than a local device.
     static bool handles(const QString& path);
 
-    bool open(const QString& path, const LineSettings& settings, OpenFailure* why) override;
-    void close() override;
-    bool isOpen() const override { return state_ != State::Closed; }
-    bool isLost() const { return state_ == State::Lost; }
-    bool apply(const LineSettings& settings) override;
-    bool write(const QByteArray& bytes) override;
-    QByteArray readAll() override;
-
 private:
-    enum class State { Closed, Open, Lost };
+    bool connectLine(OpenFailure* why) override;
+    void beginConnecting() override;
+    void reconnectLine() override;
+    void disconnectLine() override;
+    bool applyLine(const LineSettings& settings) override;
+    bool writeLine(const QByteArray& bytes) override;
+    QByteArray readLine() override;
 
+    bool readAddress(OpenFailure* why);
+    bool keepsConnection();
+    QString connectFailure() const;
     void startSession();
     void onReadable();
-    void lose();
 
     std::unique_ptr<QTcpSocket> socket_;
-    QTimer retry_;
-    State state_ = State::Closed;
+    QTimer connectDeadline_;
     bool rfc2217_ = false;
     QString host_;
     quint16 port_ = 0;
-    LineSettings settings_;
+    // Closed, but not let go until the event loop runs: a handler that closes
+    // and opens the same address again keeps the connection.
+    bool releasing_ = false;
     telnet::Decoder decoder_;
     QByteArray incoming_;
 };

@@ -13,6 +13,7 @@ public:
     explicit PortDevice(QObject* parent = nullptr);
 
     bool open(const QString& path, const LineSettings& settings, OpenFailure* why) override;
+    void openLater(const QString& path, const LineSettings& settings) override;
     void close() override { active_->close(); }
     bool isOpen() const override { return active_->isOpen(); }
     bool apply(const LineSettings& settings) override { return active_->apply(settings); }
@@ -20,9 +21,11 @@ public:
     QByteArray readAll() override { return active_->readAll(); }
 
 private:
+    void select(const QString& path);
+
     QtSerialDevice local_;
     NetworkDevice network_;
-    SerialDevice* active_ = &local_;
+    ReconnectingDevice* active_ = &local_;
 };
 
 } // namespace orvik

@@ -158,47 +158,31 @@ OpenFailure lockFailure(const QString& path)
 } // namespace
 
 QtSerialDevice::QtSerialDevice(QObject* parent)
-    : SerialDevice(parent)
+    : ReconnectingDevice(parent)
     , port_(std::make_unique<QSerialPort>())
 {
-    connect(port_.get(), &QSerialPort::readyRead, this, &SerialDevice::received);
-    connect(port_.get(), &QSerialPort::errorOccurred, this, [this] { onError(); });
-    retry_.setInterval(kRetryEvery);
-    connect(&retry_, &QTimer::timeout, this, [this] {
-        if (openPort(nullptr)) {
-            state_ = State::Open;
-            retry_.stop();
-        }
+    connect(port_.get(), &QSerialPort::readyRead, this, [this] {
+        if (isLive())
+            emit received();
     });
+    connect(port_.get(), &QSerialPort::errorOccurred, this, [this] { onError(); });
 }
 
-QtSerialDevice::~QtSerialDevice() = default;
+QtSerialDevice::~QtSerialDevice() { port_->disconnect(this); }
 
-bool QtSerialDevice::open(const QString& path, const LineSettings& settings, OpenFailure* why)
-{
-    close();
-    path_ = path;
-    settings_ = settings;
-    OpenFailure ignored;
-    if (!openPort(why ? why : &ignored))
-        return false;
-    state_ = State::Open;
-    return true;
-}
-
-bool QtSerialDevice::openPort(OpenFailure* why)
+bool QtSerialDevice::connectLine(OpenFailure* why)
 {
     OpenFailure scratch;
     OpenFailure& reason = why ? *why : scratch;
     // A symlink and its target share one lock.
-    const QString device = canonicalDevicePath(path_);
+    const QString device = canonicalDevicePath(path());
 #ifdef Q_OS_UNIX
     if (!checkDevice(device, &reason))
         return false;
 #endif
     port_->setPortName(device);
     opening_ = true;
-    applyTo(*port_, settings_);
+    applyTo(*port_, settings());
     if (!port_->open(QIODevice::ReadWrite)) {
         const QSerialPort::SerialPortError error = port_->error();
         const QString text = port_->errorString();
@@ -216,7 +200,7 @@ bool QtSerialDevice::openPort(OpenFailure* why)
             reason = failure(OpenFailure::Kind::Other, text);
         return false;
     }
-    const bool applied = applyTo(*port_, settings_);
+    const bool applied = applyTo(*port_, settings());
     // Modem lines: on a pty these fail with "Inappropriate ioctl for
     // device", which is no reason to refuse the port.
     port_->setDataTerminalReady(true);
@@ -231,20 +215,21 @@ bool QtSerialDevice::openPort(OpenFailure* why)
     return true;
 }
 
-void QtSerialDevice::close()
+void QtSerialDevice::reconnectLine()
 {
-    retry_.stop();
+    if (connectLine(nullptr))
+        restored();
+}
+
+void QtSerialDevice::disconnectLine()
+{
     if (port_->isOpen())
         port_->close();
     port_->clearError();
-    state_ = State::Closed;
 }
 
-bool QtSerialDevice::apply(const LineSettings& settings)
+bool QtSerialDevice::applyLine(const LineSettings& settings)
 {
-    settings_ = settings; // a lost port takes them when it comes back
-    if (state_ != State::Open)
-        return true;
     opening_ = true; // a refused setting is reported here, not as a lost device
     const bool ok = applyTo(*port_, settings);
     port_->clearError();
@@ -252,10 +237,8 @@ bool QtSerialDevice::apply(const LineSettings& settings)
     return ok;
 }
 
-bool QtSerialDevice::write(const QByteArray& bytes)
+bool QtSerialDevice::writeLine(const QByteArray& bytes)
 {
-    if (state_ != State::Open)
-        return false;
     qint64 waiting = port_->bytesToWrite();
 #if defined(Q_OS_UNIX) && defined(TIOCOUTQ)
     int inDriver = 0; // a real port's own queue; a pty reports none
@@ -283,25 +266,14 @@ bool QtSerialDevice::write(const QByteArray& bytes)
     }
 #endif
     // What the device would not take now goes out as it makes room.
-    if (done < bytes.size() && port_->write(bytes.constData() + done, bytes.size() - done) != bytes.size() - done)
-        return false;
-    return true;
+    return done == bytes.size() || port_->write(bytes.constData() + done, bytes.size() - done) == bytes.size() - done;
 }
 
-QByteArray QtSerialDevice::readAll() { return state_ == State::Open ? port_->readAll() : QByteArray(); }
-
-void QtSerialDevice::lose(const QString& reason)
-{
-    port_->close();
-    port_->clearError();
-    state_ = State::Lost;
-    retry_.start();
-    emit lost(reason);
-}
+QByteArray QtSerialDevice::readLine() { return port_->readAll(); }
 
 void QtSerialDevice::onError()
 {
-    if (opening_ || state_ != State::Open || !port_->isOpen() || port_->error() == QSerialPort::NoError)
+    if (opening_ || !isLive() || !port_->isOpen() || port_->error() == QSerialPort::NoError)
         return;
     switch (port_->error()) {
     case QSerialPort::ReadError:

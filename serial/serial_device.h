@@ -22,6 +22,9 @@ public:
 
     // On failure returns false and says why.
     virtual bool open(const QString& path, const LineSettings& settings, OpenFailure* why) = 0;
+    // Opens without holding the event loop (a device server may take seconds
+    // to answer); opened() tells how it went. Here: at once, told later.
+    virtual void openLater(const QString& path, const LineSettings& settings);
     virtual void close() = 0;
     // Open, or open but lost (see lost()).
     virtual bool isOpen() const = 0;
@@ -32,10 +35,13 @@ public:
     virtual QByteArray readAll() = 0;
 
 signals:
+    void opened(bool ok, const orvik::OpenFailure& why);
     void received();
     // The device went away while open. It stays open but lost: writes take
     // nothing, and it is opened again at the same path when it comes back.
     void lost(const QString& reason);
+    // A lost device is open again.
+    void back();
 };
 
 } // namespace orvik

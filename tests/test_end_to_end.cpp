@@ -9,6 +9,8 @@
 
 #include <QFileInfo>
 #include <QProcess>
+#include <QTcpServer>
+#include <QTcpSocket>
 #include <QTest>
 
 #include <csignal>
@@ -213,6 +215,35 @@ private slots:
             QCOMPARE(panel.exitStatus(), QProcess::NormalExit);
             QCOMPARE(panel.exitCode(), 0);
             QVERIFY2(!QFile::exists(lock), qPrintable(lock));
+        }
+    }
+
+    // A device server that serves one client and frees it slowly must not
+    // see a second connection at start-up.
+    void aDeviceServerIsConnectedOnceAtStartUp()
+    {
+        for (const char* scheme : {"rfc2217", "tcp"}) {
+            QTcpServer server;
+            QVERIFY(server.listen(QHostAddress::LocalHost));
+            int accepted = 0;
+            QList<QTcpSocket*> clients;
+            connect(&server, &QTcpServer::newConnection, &server, [&] {
+                while (QTcpSocket* client = server.nextPendingConnection()) {
+                    ++accepted;
+                    clients.append(client);
+                }
+            });
+            QProcess panel;
+            panel.start(QStringLiteral(ORVIK_CONTROL_PATH),
+                        {QStringLiteral("-platform"), QStringLiteral("offscreen"), QStringLiteral("--com1"),
+                         QStringLiteral("%1://127.0.0.1:%2").arg(QLatin1String(scheme)).arg(server.serverPort())});
+            QVERIFY(panel.waitForStarted());
+            QTRY_COMPARE_WITH_TIMEOUT(accepted, 1, 10000);
+            QTest::qWait(500);
+            QCOMPARE(accepted, 1);
+            QCOMPARE(clients.first()->state(), QAbstractSocket::ConnectedState); // the one kept
+            panel.terminate();
+            QVERIFY(panel.waitForFinished(10000));
         }
     }
 };

@@ -9,10 +9,11 @@ packages=(cmake make g++ pkg-config qt6-base-dev qt6-serialport-dev fonts-ipafon
 case "$profile" in
   run) ;;
   test)
-    # clang and its runtime build the fuzz targets; lintian and
+    # clang and its runtime build the fuzz targets; clang-format checks
+    # the code's format; lintian and
     # desktop-file-utils check the package; ser2net is a real device server
     # for the network ports' tests.
-    packages+=(clang libclang-rt-dev lintian desktop-file-utils ser2net)
+    packages+=(clang clang-format libclang-rt-dev lintian desktop-file-utils ser2net)
     ;;
   *)
     echo "usage: $0 run|test" >&2
@@ -26,11 +27,24 @@ for p in "${packages[@]}"; do
 done
 [ ${#missing[@]} -eq 0 ] && exit 0
 
-echo "Installing: ${missing[*]}"
+sudo=()
 if [ "$(id -u)" -ne 0 ]; then
-  sudo=sudo
-else
-  sudo=
+  if ! command -v sudo >/dev/null; then
+    echo "Missing packages: ${missing[*]}" >&2
+    echo "Run this as root, or install sudo, to install them." >&2
+    exit 1
+  fi
+  sudo=(sudo)
 fi
-$sudo apt-get update -qq
-DEBIAN_FRONTEND=noninteractive $sudo apt-get install -y -qq --no-install-recommends "${missing[@]}"
+echo "Installing: ${missing[*]}"
+# apt's and dpkg's progress goes to a log; only a failure shows it.
+log=$(mktemp)
+trap 'rm -f "$log"' EXIT
+if ! { "${sudo[@]}" apt-get update -qq &&
+  "${sudo[@]}" env DEBIAN_FRONTEND=noninteractive apt-get install -y -qq --no-install-recommends \
+    -o Dpkg::Use-Pty=0 "${missing[@]}"; } >"$log" 2>&1; then
+  cat "$log" >&2
+  echo "Installing the packages failed; apt's output is above." >&2
+  exit 1
+fi
+echo "Installed."

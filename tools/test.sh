@@ -12,12 +12,28 @@ cd "$top"
 tools/install-deps.sh test
 export QT_QPA_PLATFORM=offscreen
 
+echo "== format"
+unformatted=$(git ls-files '*.cpp' '*.h' | while read -r f; do
+  clang-format --dry-run -Werror "$f" >/dev/null 2>&1 || echo "$f"; done)
+if [ -n "$unformatted" ]; then
+  echo "$unformatted"
+  echo "clang-format would change these files: run clang-format -i on them" >&2
+  exit 1
+fi
+echo "clang-format: every file as it would write it"
+
 echo "== plain build and tests"
 cmake --preset default >/dev/null
 cmake --build --preset default -j"$jobs"
 ctest --preset default -j"$jobs"
 count() { ctest --preset "$1" -N | sed -n 's/^Total Tests: //p'; }
-plain=$(count default)
+plain=$(($(count default) + 1)) # and the format check
+
+echo "== the QTimer clock of other systems"
+cmake --preset qtimer-clock >/dev/null
+cmake --build --preset qtimer-clock -j"$jobs"
+ctest --preset qtimer-clock
+plain=$((plain + 1))
 
 echo "== package"
 rm -f build/orvik-control_*.deb

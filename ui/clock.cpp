@@ -4,7 +4,7 @@
 
 #include <optional>
 
-#ifdef Q_OS_LINUX
+#if defined(Q_OS_LINUX) && !defined(ORVIK_QTIMER_CLOCK)
 #include <QSocketNotifier>
 
 #include <cerrno>
@@ -22,7 +22,7 @@ namespace {
 
 using Steady = std::chrono::steady_clock;
 
-#ifdef Q_OS_LINUX
+#if defined(Q_OS_LINUX) && !defined(ORVIK_QTIMER_CLOCK)
 
 // steady_clock is CLOCK_MONOTONIC on Linux: its deadlines go to the kernel
 // as they are, to the nanosecond. The kernel wakes the event loop at the

@@ -39,8 +39,9 @@ template <class Time> Time nextDeadline(Time due, Time firedAt, Millis period)
 }
 
 // Alarms on the event loop, following nextDeadline(). On Linux each alarm
-// is a kernel timer armed with an absolute deadline (timerfd), elsewhere a
-// precise QTimer. Every tick comes from the event loop like any other event,
+// is a kernel timer armed with an absolute deadline (timerfd), elsewhere (and
+// on Linux built with ORVIK_QTIMER_CLOCK, so that it is tested) a precise
+// QTimer. Every tick comes from the event loop like any other event,
 // so input that arrived before a deadline is handled before its tick.
 class SystemClock final : public Clock {
 public:

@@ -23,13 +23,6 @@ CommandButton::CommandButton(QWidget* parent)
     connect(this, &QPushButton::clicked, this, [this] { emit Click(); });
 }
 
-void CommandButton::setFaceColor(const QColor& color)
-{
-    QPalette pal = palette();
-    pal.setColor(QPalette::Button, color);
-    setPalette(pal);
-}
-
 void CommandButton::mousePressEvent(QMouseEvent* event)
 {
     const bool starts = held_ == Qt::NoButton;

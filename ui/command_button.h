@@ -19,8 +19,6 @@ public:
 
     QString caption() const override { return text(); }
     void setCaption(const QString& text) override { setText(text); }
-    void setFaceColor(const QColor& color);
-    bool holding() const { return held_ != Qt::NoButton; }
 
 signals:
     void Click();

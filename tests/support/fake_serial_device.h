@@ -27,7 +27,6 @@ public:
     void inject(const QByteArray& bytes);
     // The device disappears while open: open but lost until it is back.
     void pull();
-    void bringBack() { lost_ = false; }
 
     QSet<QString> missing; // paths that fail to open
     QByteArray written;

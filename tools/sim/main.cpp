@@ -1,5 +1,5 @@
 // orvik-projector-sim: a simulated projector on a pseudo-terminal.
-// Prints the device path; hand it to the panel as ORVIK_COM1.
+// Prints the device path; hand it to the panel with --com1.
 #include "tools/sim/pty_projector.h"
 #include "ui/exit_signals.h"
 
@@ -17,7 +17,7 @@ int main(int argc, char* argv[])
     QCommandLineParser parser;
     parser.setApplicationDescription(
         QStringLiteral("A simulated projector on a pseudo-terminal. It prints the device path; "
-                       "start the panel with ORVIK_COM1 set to it."));
+                       "start the panel on it with 'orvik-control --com1 PATH'."));
     parser.addHelpOption();
     const QCommandLineOption silent(QStringLiteral("silent"), QStringLiteral("Never answer."));
     const QCommandLineOption delay(QStringLiteral("delay"), QStringLiteral("Wait <ms> before each reply."),

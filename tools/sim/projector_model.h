@@ -18,9 +18,6 @@ public:
     // that is answered.
     QList<QByteArray> feed(const QByteArray& bytes);
 
-    bool powerOn() const { return powerOn_; }
-    int input() const { return input_; }
-    int hours() const { return hours_; }
     void setHours(int hours) { hours_ = hours; }
 
 private:

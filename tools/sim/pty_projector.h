@@ -35,7 +35,6 @@ public:
     bool isValid() const { return master_ >= 0; }
     QString errorString() const { return error_; }
     QString devicePath() const { return path_; }
-    ProjectorModel& model() { return model_; }
 
     // Everything the panel has written so far, and a way to forget it.
     QByteArray received() const { return received_; }
