@@ -2,6 +2,7 @@
 
 #include <QString>
 
+#include <chrono>
 #include <cstdint>
 #include <span>
 #include <string_view>
@@ -65,6 +66,14 @@ inline constexpr HoldButton kZoomDown{"C31", 18, HoldKind::Zoom};
 inline constexpr HoldButton kKeystoneUp{"C8E", 19, HoldKind::Adjust};
 inline constexpr HoldButton kKeystoneDown{"C8F", 20, HoldKind::Adjust};
 } // namespace holds
+
+// Repeat periods a fresh panel holds each kind at: "+"/"-" and SELECT write
+// theirs at the press; the arrows keep the design period until A-IMAGE, MENU
+// ON or a D.Zoom release writes another.
+inline constexpr std::chrono::milliseconds kAdjustRepeat{250};
+inline constexpr std::chrono::milliseconds kSelectRepeat{500};
+inline constexpr std::chrono::milliseconds kArrowRepeat{200};
+std::chrono::milliseconds repeatPeriod(HoldKind kind);
 
 // The code a repeat value stands for; empty for a value no button has.
 std::string_view repeatedCode(std::uint8_t repeatCode);

@@ -13,8 +13,6 @@ constexpr std::uint8_t kZoomContext = 3; // after a D.Zoom release
 
 // Periods a "+"/"-" or SELECT press writes: each frame's reply time-out and
 // display clear end before the next repetition.
-constexpr Millis kAdjustRepeat = 250ms;
-constexpr Millis kSelectRepeat = 500ms;
 constexpr Millis kHeldReplyTimeout = 200ms;
 constexpr Millis kHeldDisplayClear = 245ms;
 

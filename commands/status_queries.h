@@ -11,6 +11,7 @@ namespace orvik {
 struct StatusRow {
     std::u16string_view key; // the start of the RXD line
     std::u16string_view text;
+    std::string_view state; // a fixed name for programs: "on", "computer", "normal"...
 };
 
 // A status query, sent like a one-shot button, with the reading of its
@@ -29,6 +30,11 @@ extern const StatusQuery kInput;    // MODE
 extern const StatusQuery kLampTime; // L-TIME
 extern const StatusQuery kReversal; // SETTING
 } // namespace queries
+
+// The query a frame asks, if it is one.
+const StatusQuery* queryOfFrame(const QString& frame);
+// The row of the query's table the RXD line matches, if any.
+const StatusRow* matchingRow(const StatusQuery& query, const QString& rxdLine);
 
 // The decode step: the status text for the RXD line when SendBuffer is a
 // query frame and a row matches; nothing otherwise.

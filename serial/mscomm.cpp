@@ -3,16 +3,6 @@
 #include <QtGlobal>
 
 namespace orvik {
-namespace {
-
-QString loginName()
-{
-    const QString user = qEnvironmentVariable("USER");
-    return user.isEmpty() ? qEnvironmentVariable("LOGNAME") : user;
-}
-
-} // namespace
-
 MSComm::MSComm(std::unique_ptr<SerialDevice> device, PortMap ports, Failure& failure, QObject* parent)
     : QObject(parent)
     , device_(std::move(device))

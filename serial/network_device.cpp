@@ -34,14 +34,13 @@ NetworkDevice::NetworkDevice(QObject* parent)
         }
     });
     connect(socket_.get(), &QTcpSocket::readyRead, this, &NetworkDevice::onReadable);
-    connect(socket_.get(), &QTcpSocket::disconnected, this,
-            [this] { lose(QStringLiteral("the connection to %1:%2 was closed").arg(host_).arg(port_)); });
+    connect(socket_.get(), &QTcpSocket::disconnected, this, [this] { lose(closedReason()); });
     connect(socket_.get(), &QTcpSocket::errorOccurred, this, [this] {
         if (isOpening()) {
             connectDeadline_.stop();
             finishOpening(false, other(connectFailure()));
         } else if (isLive()) {
-            lose(QStringLiteral("the connection to %1:%2 was closed").arg(host_).arg(port_));
+            lose(closedReason());
         } else if (isLost()) {
             socket_->abort(); // the next retry tries again
         }
@@ -146,8 +145,21 @@ void NetworkDevice::reconnectLine()
         socket_->connectToHost(host_, port_); // answered later, never waited for
 }
 
+QString NetworkDevice::closedReason() const
+{
+    if (!refusal_.isEmpty())
+        return QStringLiteral("%1:%2 said \"%3\" and closed the connection: it serves another client on this port "
+                              "(orvik-control, orvik-send or orvik-mqtt elsewhere?). Close that program, or let the "
+                              "server take more clients (ser2net: max-connections).")
+            .arg(host_)
+            .arg(port_)
+            .arg(refusal_);
+    return QStringLiteral("the connection to %1:%2 was closed").arg(host_).arg(port_);
+}
+
 void NetworkDevice::startSession()
 {
+    refusal_.clear();
     decoder_ = telnet::Decoder();
     incoming_.clear();
     if (rfc2217_)
@@ -206,6 +218,9 @@ void NetworkDevice::onReadable()
         socket_->write(reply);
     if (data.isEmpty())
         return;
+    // A server whose port is taken says so in plain text, then hangs up.
+    if (const qsizetype at = data.indexOf("in use"); at >= 0 && refusal_.isEmpty())
+        refusal_ = QString::fromLatin1(data.left(data.indexOf('\r', at))).trimmed().left(80);
     incoming_ += data;
     emit received();
 }

@@ -40,6 +40,7 @@ private:
     bool readAddress(OpenFailure* why);
     bool keepsConnection();
     QString connectFailure() const;
+    QString closedReason() const;
     void startSession();
     void onReadable();
 
@@ -53,6 +54,7 @@ private:
     bool releasing_ = false;
     telnet::Decoder decoder_;
     QByteArray incoming_;
+    QString refusal_; // what the server said before it hung up, if it said why
 };
 
 } // namespace orvik

@@ -2,10 +2,22 @@
 
 namespace orvik {
 
+QString loginName()
+{
+    const QString user = qEnvironmentVariable("USER");
+    return user.isEmpty() ? qEnvironmentVariable("LOGNAME") : user;
+}
+
 QString describeOpenFailure(int port, const QString& device, const OpenFailure& f, const QString& user)
 {
-    const QString head = QStringLiteral("COM%1 (%2): ").arg(port).arg(device);
-    const QString choose = QStringLiteral("--com%1 DEVICE or ORVIK_COM%1=DEVICE").arg(port);
+    return describeOpenFailure(QStringLiteral("COM%1").arg(port),
+                               QStringLiteral("--com%1 DEVICE or ORVIK_COM%1=DEVICE").arg(port), device, f, user);
+}
+
+QString describeOpenFailure(const QString& name, const QString& choose, const QString& device, const OpenFailure& f,
+                            const QString& user)
+{
+    const QString head = name == device ? device + QStringLiteral(": ") : QStringLiteral("%1 (%2): ").arg(name, device);
     using Kind = OpenFailure::Kind;
     switch (f.kind) {
     case Kind::Missing:

@@ -22,8 +22,13 @@ struct OpenFailure {
     QStringList ports;
 };
 
-// The warning for a port that failed to open: "COM1 (DEVICE): reason", then
-// what to do next. `user` is the login name, for joining a group.
+// The warning for a port that failed to open: "NAME (DEVICE): reason", then
+// what to do next. `choose` says how to name another device; `user` is the
+// login name, for joining a group (see loginName()).
+QString describeOpenFailure(const QString& name, const QString& choose, const QString& device,
+                            const OpenFailure& failure, const QString& user);
+// The panel's: "COM1 (DEVICE): ...", another device by --com1 or ORVIK_COM1.
 QString describeOpenFailure(int port, const QString& device, const OpenFailure& failure, const QString& user);
+QString loginName();
 
 } // namespace orvik

@@ -179,6 +179,32 @@ private slots:
         QTRY_COMPARE(port.received, QStringLiteral("80\r"));
     }
 
+    // orvik-send through the device server: the reply decoded, and a second
+    // client of a port the server gives to one is told why it is refused.
+    void orvikSendThroughRfc2217()
+    {
+        PtyProjector far;
+        Ser2net server(far.devicePath(), "telnet(rfc2217),tcp");
+        QVERIFY(server.start());
+        const auto run = [&](QProcess& process) {
+            process.start(QStringLiteral(ORVIK_SEND_PATH), {QStringLiteral("-p"), server.address("rfc2217"),
+                                                            QStringLiteral("status"), QStringLiteral("l-time")});
+            QTRY_VERIFY_WITH_TIMEOUT(process.state() == QProcess::NotRunning, 20000);
+        };
+        QProcess alone;
+        run(alone);
+        QCOMPARE(alone.readAllStandardOutput(), QByteArray("status Power ON\nl-time 1234 hours\n"));
+        QCOMPARE(alone.exitCode(), 0);
+
+        Port panel(server.address("rfc2217"));
+        panel.comm.setPortOpen(true);
+        QVERIFY(panel.comm.portOpen());
+        QProcess second;
+        run(second);
+        QCOMPARE(second.exitCode(), 3);
+        QVERIFY2(second.readAllStandardError().contains("serves another client"), "no reason given");
+    }
+
     void nobodyListeningGivesTheWarningAtOnce()
     {
         const QString address = QStringLiteral("tcp://127.0.0.1:%1").arg(freePort());

@@ -1,5 +1,5 @@
-// orvik-projector-sim: a simulated projector on a pseudo-terminal.
-// Prints the device path; hand it to the panel with --com1.
+// orvik-projector-sim: simulated projectors, one pseudo-terminal each.
+// Prints each device path; hand one to the panel with --com1.
 #include "tools/sim/pty_projector.h"
 #include "ui/exit_signals.h"
 
@@ -8,6 +8,8 @@
 #include <QFile>
 
 #include <cstdio>
+#include <memory>
+#include <vector>
 
 int main(int argc, char* argv[])
 {
@@ -16,8 +18,8 @@ int main(int argc, char* argv[])
 
     QCommandLineParser parser;
     parser.setApplicationDescription(
-        QStringLiteral("A simulated projector on a pseudo-terminal. It prints the device path; "
-                       "start the panel on it with 'orvik-control --com1 PATH'."));
+        QStringLiteral("Simulated projectors, one pseudo-terminal each. It prints each device path: start the "
+                       "panel on one with 'orvik-control --com1 PATH'."));
     parser.addHelpOption();
     const QCommandLineOption silent(QStringLiteral("silent"), QStringLiteral("Never answer."));
     const QCommandLineOption delay(QStringLiteral("delay"), QStringLiteral("Wait <ms> before each reply."),
@@ -28,9 +30,21 @@ int main(int argc, char* argv[])
                                    QStringLiteral("n"), QStringLiteral("0"));
     const QCommandLineOption gap(QStringLiteral("split-gap"), QStringLiteral("Wait <ms> between the two pieces."),
                                  QStringLiteral("ms"), QStringLiteral("20"));
-    const QCommandLineOption link(QStringLiteral("link"), QStringLiteral("Also make <path> a symlink to the device."),
+    const QCommandLineOption link(QStringLiteral("link"),
+                                  QStringLiteral("Also make <path> a symlink to the device; with --count, "
+                                                 "<path>1 to <path>N."),
                                   QStringLiteral("path"));
-    parser.addOptions({silent, delay, split, gap, link});
+    const QCommandLineOption count(QStringLiteral("count"), QStringLiteral("Simulate <n> projectors."),
+                                   QStringLiteral("n"), QStringLiteral("1"));
+    const QCommandLineOption hours(QStringLiteral("hours"), QStringLiteral("Lamp hours L-TIME reports."),
+                                   QStringLiteral("h"), QStringLiteral("1234"));
+    const QCommandLineOption warmUp(QStringLiteral("warm-up"),
+                                    QStringLiteral("After power-on STATUS says count down for <ms>."),
+                                    QStringLiteral("ms"), QStringLiteral("0"));
+    const QCommandLineOption coolDown(QStringLiteral("cool-down"),
+                                      QStringLiteral("After power-off STATUS says cooling down for <ms>."),
+                                      QStringLiteral("ms"), QStringLiteral("0"));
+    parser.addOptions({silent, delay, split, gap, link, count, hours, warmUp, coolDown});
     parser.process(app);
 
     orvik::sim::PtyProjector::Options options;
@@ -38,29 +52,49 @@ int main(int argc, char* argv[])
     options.delay = std::chrono::milliseconds(parser.value(delay).toInt());
     options.splitAt = parser.value(split).toInt();
     options.splitGap = std::chrono::milliseconds(parser.value(gap).toInt());
+    options.record = false; // nobody reads it here
+    options.hours = parser.value(hours).toInt();
+    options.warmUp = std::chrono::milliseconds(parser.value(warmUp).toInt());
+    options.coolDown = std::chrono::milliseconds(parser.value(coolDown).toInt());
+    bool countOk = false;
+    const int n = parser.value(count).toInt(&countOk);
+    if (!countOk || n < 1 || n > 10000) {
+        std::fprintf(stderr, "orvik-projector-sim: --count takes a number from 1 to 10000\n");
+        return 2;
+    }
 
-    orvik::sim::PtyProjector projector(options);
-    if (!projector.isValid()) {
-        std::fprintf(stderr, "orvik-projector-sim: cannot open a pseudo-terminal: %s\n",
-                     qPrintable(projector.errorString()));
-        return 1;
-    }
-    QString linkPath;
-    if (parser.isSet(link)) {
-        linkPath = parser.value(link);
-        QFile::remove(linkPath);
-        if (!QFile::link(projector.devicePath(), linkPath)) {
-            std::fprintf(stderr, "orvik-projector-sim: cannot create %s\n", qPrintable(linkPath));
-            return 1;
+    std::vector<std::unique_ptr<orvik::sim::PtyProjector>> projectors;
+    QStringList links;
+    int status = 0;
+    for (int i = 1; i <= n && status == 0; ++i) {
+        auto projector = std::make_unique<orvik::sim::PtyProjector>(options);
+        if (!projector->isValid()) {
+            std::fprintf(stderr, "orvik-projector-sim: cannot open a pseudo-terminal: %s\n",
+                         qPrintable(projector->errorString()));
+            status = 1;
+            break;
         }
+        if (parser.isSet(link)) {
+            const QString path = parser.value(link) + (n > 1 ? QString::number(i) : QString());
+            QFile::remove(path);
+            if (!QFile::link(projector->devicePath(), path)) {
+                std::fprintf(stderr, "orvik-projector-sim: cannot create %s\n", qPrintable(path));
+                status = 1;
+                break;
+            }
+            links.append(path);
+        }
+        std::printf("%s\n", qPrintable(projector->devicePath()));
+        projectors.push_back(std::move(projector));
     }
-    std::printf("%s\n", qPrintable(projector.devicePath()));
     std::fflush(stdout);
 
-    // End cleanly on the usual signals so that the link is removed.
-    orvik::quitOnTerminationSignals();
-    const int code = QCoreApplication::exec();
-    if (!linkPath.isEmpty())
-        QFile::remove(linkPath);
-    return code;
+    if (status == 0) {
+        // End cleanly on the usual signals so that the links are removed.
+        orvik::quitOnTerminationSignals();
+        status = QCoreApplication::exec();
+    }
+    for (const QString& path : links)
+        QFile::remove(path);
+    return status;
 }

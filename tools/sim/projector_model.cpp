@@ -27,10 +27,18 @@ QList<QByteArray> ProjectorModel::feed(const QByteArray& bytes)
     return replies;
 }
 
+QByteArray ProjectorModel::powerReply() const
+{
+    const auto since = Steady::now() - switched_;
+    if (powerOn_)
+        return since < warmUp_ ? "40\r" : "00\r";
+    return since < coolDown_ ? "20\r" : "80\r";
+}
+
 QByteArray ProjectorModel::answer(const QByteArray& code)
 {
     if (code == "CR0")
-        return powerOn_ ? "00\r" : "80\r";
+        return powerReply();
     if (code == "CR1")
         return input_ == 1 ? "1\r" : "3\r";
     if (code == "CR3")
@@ -39,11 +47,10 @@ QByteArray ProjectorModel::answer(const QByteArray& code)
         return "11\r";
     if (code.size() != 3 || code[0] != 'C' || !isHexDigit(code[1]) || !isHexDigit(code[2]))
         return {};
-    if (code == "C00")
-        powerOn_ = true;
-    else if (code == "C02")
-        powerOn_ = false;
-    else if (code == "C05")
+    if ((code == "C00" && !powerOn_) || (code == "C02" && powerOn_)) {
+        powerOn_ = !powerOn_;
+        switched_ = Steady::now();
+    } else if (code == "C05")
         input_ = 1;
     else if (code == "C07")
         input_ = 3;

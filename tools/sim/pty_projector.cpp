@@ -16,6 +16,9 @@ PtyProjector::PtyProjector(Options options, QObject* parent)
     : QObject(parent)
     , options_(options)
 {
+    model_.setHours(options.hours);
+    model_.setWarmUp(options.warmUp);
+    model_.setCoolDown(options.coolDown);
     master_ = ::posix_openpt(O_RDWR | O_NOCTTY | O_NONBLOCK);
     if (master_ < 0 || ::grantpt(master_) != 0 || ::unlockpt(master_) != 0) {
         error_ = QString::fromLocal8Bit(std::strerror(errno));
@@ -68,7 +71,8 @@ void PtyProjector::onReadable()
         return;
     }
     const QByteArray bytes(buffer, n);
-    received_ += bytes;
+    if (options_.record)
+        received_ += bytes;
     emit bytesReceived(bytes);
     if (options_.silent)
         return;

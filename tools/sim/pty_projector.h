@@ -23,6 +23,10 @@ public:
         int splitAt = 0;                    // > 0: reply in two writes, split here
         std::chrono::milliseconds splitGap{20};
         bool listen = true; // false: the owner reads masterFd() itself
+        bool record = true; // keep what the panel writes, for received()
+        int hours = 1234;   // lamp hours
+        std::chrono::milliseconds warmUp{0};
+        std::chrono::milliseconds coolDown{0};
     };
 
     explicit PtyProjector(Options options, QObject* parent = nullptr);

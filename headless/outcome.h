@@ -1,0 +1,42 @@
+#pragma once
+
+#include "headless/command_words.h"
+
+#include <QByteArray>
+#include <QJsonObject>
+#include <QString>
+
+#include <optional>
+
+namespace orvik {
+
+// What one command got back, read as the panel reads it.
+struct Outcome {
+    QByteArray reply;              // as it came, at most kMaxReply bytes
+    std::optional<QString> status; // the decoded text, without the panel's leading space
+    QString state;                 // "on", "computer", "normal"... or empty
+    std::optional<int> hours;      // after l-time
+    bool ok = false;               // answered as expected
+    QString error;                 // why not, when not
+    qint64 ms = 0;                 // from the send to the end of the reply
+    bool portFailed = false;       // not sent: the port could not be opened or was lost
+};
+
+// Most reply bytes kept, as the panel's receive buffer.
+inline constexpr qsizetype kMaxReply = 1024;
+
+// Reads a reply: a query's decoded status, ACK for the others. An empty
+// reply is "no reply".
+Outcome readReply(const Command& command, const QByteArray& reply);
+// A command that never reached the line.
+Outcome portFailure(const QString& why);
+
+// The result in words: the status ("Power ON", "1234 hours"), "ok",
+// "no reply", the reply as the RXD line shows it, or the error.
+QString resultText(const Outcome& outcome);
+
+// One JSON object: projector, device, command, frame, reply, status, state,
+// hours, ok, error, ms.
+QJsonObject toJson(const QString& projector, const QString& device, const Command& command, const Outcome& outcome);
+
+} // namespace orvik

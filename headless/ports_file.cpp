@@ -1,0 +1,44 @@
+#include "headless/ports_file.h"
+
+#include <QFile>
+#include <QRegularExpression>
+#include <QSet>
+
+namespace orvik {
+
+std::variant<QList<NamedPort>, QString> readPortsFile(const QString& path)
+{
+    QFile file(path);
+    if (!file.open(QIODevice::ReadOnly))
+        return QStringLiteral("%1: %2").arg(path, file.errorString());
+    auto parsed = parsePorts(file.readAll());
+    if (const QString* error = std::get_if<QString>(&parsed))
+        return QStringLiteral("%1:%2").arg(path, *error);
+    return parsed;
+}
+
+std::variant<QList<NamedPort>, QString> parsePorts(const QByteArray& text)
+{
+    static const QRegularExpression blanks(QStringLiteral("\\s+"));
+    QList<NamedPort> ports;
+    QSet<QString> names;
+    int number = 0;
+    for (const QByteArray& raw : text.split('\n')) {
+        ++number;
+        QString line = QString::fromUtf8(raw);
+        if (const qsizetype hash = line.indexOf(u'#'); hash >= 0)
+            line.truncate(hash);
+        const QStringList fields = line.split(blanks, Qt::SkipEmptyParts);
+        if (fields.isEmpty())
+            continue;
+        if (fields.size() != 2)
+            return QStringLiteral("%1: expected NAME DEVICE, found '%2'").arg(number).arg(line.trimmed());
+        if (names.contains(fields[0]))
+            return QStringLiteral("%1: the name %2 is used twice").arg(number).arg(fields[0]);
+        names.insert(fields[0]);
+        ports.append({fields[0], fields[1], number});
+    }
+    return ports;
+}
+
+} // namespace orvik

@@ -1,0 +1,23 @@
+#pragma once
+
+#include <QList>
+#include <QString>
+
+#include <variant>
+
+namespace orvik {
+
+// A projector's port: its name and its device (a path, COM1, COM2,
+// rfc2217://HOST:PORT or tcp://HOST:PORT).
+struct NamedPort {
+    QString name;
+    QString device;
+    int line = 0; // in the ports file; 0 from the command line
+};
+
+// A ports file: one "NAME DEVICE" a line, with # comments and blank lines.
+// A bad line or a name used twice gives the reason with its line number.
+std::variant<QList<NamedPort>, QString> readPortsFile(const QString& path);
+std::variant<QList<NamedPort>, QString> parsePorts(const QByteArray& text);
+
+} // namespace orvik

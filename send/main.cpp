@@ -1,0 +1,247 @@
+// orvik-send: the panel's commands from scripts and schedules, on one port
+// or on many at once, with no display.
+#include "headless/command_words.h"
+#include "headless/outcome.h"
+#include "headless/ports_file.h"
+#include "send/fleet.h"
+#include "send/metrics.h"
+#include "serial/line_settings.h"
+#include "serial/port_map.h"
+#include "ui/clock.h"
+#include "ui/exit_signals.h"
+
+#include <QCommandLineParser>
+#include <QCoreApplication>
+#include <QJsonDocument>
+
+#include <cstdio>
+#include <sys/resource.h>
+
+using namespace orvik;
+
+namespace {
+
+constexpr const char* kExitCodes = R"(
+Commands:
+  power-on power-off input-pc input-video audio-mute-on audio-mute-off
+  video-mute-on video-mute-off screen-normal screen-wide menu-on menu-off
+  freeze-on freeze-off a-image p-timer normal display-clear c01
+  Holds, one step each, or NAME:N for N steps at the panel's repeat period:
+  vol-up vol-down bright-up bright-down zoom-up zoom-down keystone-up
+  keystone-down up down left right select
+  Queries: status mode l-time setting
+  raw:CODE  any code: C and two upper-case hex digits, or CR and a digit
+
+DEVICE is a serial device path, COM1 or COM2 (as orvik-control chooses them:
+ORVIK_COM1/ORVIK_COM2, then this machine's ports), rfc2217://HOST:PORT or
+tcp://HOST:PORT. A ports file has one "NAME DEVICE" a line; # starts a comment.
+
+Exit status:
+  0  every command was answered as expected
+  1  a reply was missing, unexpected or not understood (or --until timed out)
+  2  usage error; nothing was sent
+  3  a port could not be opened or was lost (the others were still served)
+The highest applies.
+)";
+
+int usage(const QString& message)
+{
+    std::fprintf(stderr, "orvik-send: %s\nTry 'orvik-send --help'.\n", qPrintable(message));
+    return int(ExitStatus::Usage);
+}
+
+// Many ports at once want many descriptors: take all the system allows.
+void raiseOpenFilesLimit()
+{
+    rlimit limit{};
+    if (::getrlimit(RLIMIT_NOFILE, &limit) == 0 && limit.rlim_cur < limit.rlim_max) {
+        limit.rlim_cur = limit.rlim_max;
+        ::setrlimit(RLIMIT_NOFILE, &limit);
+    }
+}
+
+void printLine(FILE* to, const QByteArray& line)
+{
+    const QByteArray whole = line + '\n';
+    std::fwrite(whole.constData(), 1, size_t(whole.size()), to); // one write a line: never interleaved
+    std::fflush(to);
+}
+
+} // namespace
+
+int main(int argc, char* argv[])
+{
+    QCoreApplication app(argc, argv);
+    QCoreApplication::setApplicationName(QStringLiteral("orvik-send"));
+    QCoreApplication::setApplicationVersion(QStringLiteral(ORVIK_VERSION));
+
+    QCommandLineParser parser;
+    parser.setApplicationDescription(
+        QStringLiteral("Sends projector commands over RS-232C, to one port or many at once, and prints the replies."));
+    parser.addPositionalArgument(QStringLiteral("COMMAND"), QStringLiteral("Commands, run in order on every port."),
+                                 QStringLiteral("COMMAND..."));
+    const QCommandLineOption help({QStringLiteral("h"), QStringLiteral("help")},
+                                  QStringLiteral("Show this help and exit."));
+    const QCommandLineOption version(QStringLiteral("version"), QStringLiteral("Show the version and exit."));
+    const QCommandLineOption port(
+        {QStringLiteral("p"), QStringLiteral("port")},
+        QStringLiteral("A projector's port, NAME=DEVICE or DEVICE; repeatable. Default COM1."),
+        QStringLiteral("[NAME=]DEVICE"));
+    const QCommandLineOption portsFile(QStringLiteral("ports-file"),
+                                       QStringLiteral("Read NAME DEVICE lines from FILE."), QStringLiteral("FILE"));
+    const QCommandLineOption speed(QStringLiteral("speed"), QStringLiteral("19200 or 9600 baud (default 19200)."),
+                                   QStringLiteral("BAUD"), QStringLiteral("19200"));
+    const QCommandLineOption gap(QStringLiteral("gap"), QStringLiteral("Wait MS after each reply (default 0)."),
+                                 QStringLiteral("MS"), QStringLiteral("0"));
+    const QCommandLineOption timeout(QStringLiteral("timeout"),
+                                     QStringLiteral("Wait at most MS for a reply (default 500)."), QStringLiteral("MS"),
+                                     QStringLiteral("500"));
+    const QCommandLineOption parallel(QStringLiteral("parallel"),
+                                      QStringLiteral("Keep at most N ports open at once (default: all)."),
+                                      QStringLiteral("N"), QStringLiteral("0"));
+    const QCommandLineOption json(QStringLiteral("json"), QStringLiteral("Print JSON Lines, one object a result."));
+    const QCommandLineOption until(QStringLiteral("until"),
+                                   QStringLiteral("After the commands, ask status once a second until the power "
+                                                  "state is STATE (on, standby, count_down, cooling_down...)."),
+                                   QStringLiteral("STATE"));
+    const QCommandLineOption within(QStringLiteral("within"),
+                                    QStringLiteral("Give up --until after SECONDS (default 120)."),
+                                    QStringLiteral("SECONDS"), QStringLiteral("120"));
+    const QCommandLineOption prometheus(QStringLiteral("prometheus"),
+                                        QStringLiteral("Write the results to FILE for node_exporter's textfile "
+                                                       "collector."),
+                                        QStringLiteral("FILE"));
+    parser.addOptions({help, version, port, portsFile, speed, gap, timeout, parallel, json, until, within, prometheus});
+    if (!parser.parse(QCoreApplication::arguments()))
+        return usage(parser.errorText());
+    if (parser.isSet(help)) {
+        std::fputs(qPrintable(parser.helpText() + QLatin1String(kExitCodes)), stdout);
+        return 0;
+    }
+    if (parser.isSet(version)) {
+        std::printf("orvik-send %s\n", ORVIK_VERSION);
+        return 0;
+    }
+
+    Plan plan;
+    const QStringList words = parser.positionalArguments();
+    if (words.isEmpty() && !parser.isSet(until))
+        return usage(
+            QStringLiteral("no command given; the commands are: %1").arg(commandWordList().join(QStringLiteral(", "))));
+    for (const QString& word : words) {
+        auto parsed = parseCommand(word);
+        if (const QString* error = std::get_if<QString>(&parsed))
+            return usage(*error);
+        plan.commands.append(std::get<Command>(parsed));
+    }
+    const QString baud = parser.value(speed);
+    if (baud != u"19200" && baud != u"9600")
+        return usage(QStringLiteral("--speed is 19200 or 9600, not '%1'").arg(baud));
+    plan.settings = *parseLineSettings(baud + QStringLiteral(",N,8,1"));
+    const auto number = [&](const QCommandLineOption& option, int low, int high, int* out) {
+        bool ok = false;
+        *out = parser.value(option).toInt(&ok);
+        return ok && *out >= low && *out <= high;
+    };
+    int value = 0;
+    if (!number(gap, 0, 3'600'000, &value))
+        return usage(QStringLiteral("--gap takes milliseconds from 0 to 3600000"));
+    plan.gap = Millis(value);
+    if (!number(timeout, 1, 60'000, &value))
+        return usage(QStringLiteral("--timeout takes milliseconds from 1 to 60000"));
+    plan.replyTimeout = Millis(value);
+    if (!number(parallel, 0, 1'000'000, &plan.parallel))
+        return usage(QStringLiteral("--parallel takes a number of ports, 0 for all"));
+    if (!number(within, 1, 86'400, &value))
+        return usage(QStringLiteral("--within takes seconds from 1 to 86400"));
+    plan.within = std::chrono::seconds(value);
+    if (parser.isSet(until)) {
+        plan.untilState = parser.value(until);
+        static const QStringList kPowerStates{"on",
+                                              "standby",
+                                              "count_down",
+                                              "cooling_down",
+                                              "power_abnormality",
+                                              "temperature_abnormality",
+                                              "key_input_prohibition"};
+        if (!kPowerStates.contains(plan.untilState))
+            return usage(
+                QStringLiteral("--until takes a power state: %1").arg(kPowerStates.join(QStringLiteral(", "))));
+    }
+
+    QList<NamedPort> ports;
+    if (parser.isSet(portsFile)) {
+        auto read = readPortsFile(parser.value(portsFile));
+        if (const QString* error = std::get_if<QString>(&read))
+            return usage(*error);
+        ports = std::get<QList<NamedPort>>(read);
+    }
+    for (const QString& given : parser.values(port)) {
+        const qsizetype equals = given.indexOf(u'=');
+        // A device path may hold '=', a name never holds '/' or ':'.
+        const bool named = equals > 0 && !given.left(equals).contains(u'/') && !given.left(equals).contains(u':');
+        ports.append({named ? given.left(equals) : given, named ? given.mid(equals + 1) : given, 0});
+    }
+    if (ports.isEmpty())
+        ports.append({QStringLiteral("COM1"), QStringLiteral("COM1"), 0});
+    QSet<QString> names;
+    const auto comPorts =
+        choosePorts({{},
+                     {devicePathFromBytes(qgetenv("ORVIK_COM1")), devicePathFromBytes(qgetenv("ORVIK_COM2"))},
+                     orderedPorts(serialPortsOfThisMachine())});
+    for (NamedPort& p : ports) {
+        if (names.contains(p.name))
+            return usage(QStringLiteral("the name %1 is used twice").arg(p.name));
+        names.insert(p.name);
+        if (p.device == u"COM1" || p.device == u"COM2")
+            p.device = comPorts.at(p.device == u"COM2");
+    }
+
+    raiseOpenFilesLimit();
+    quitOnTerminationSignals();
+
+    const bool asJson = parser.isSet(json);
+    const bool several = ports.size() > 1;
+    const bool bare = !several && plan.commands.size() + (plan.untilState.isEmpty() ? 0 : 1) == 1;
+    Metrics metrics;
+    for (const NamedPort& p : ports)
+        metrics.add(p.name);
+    Results results;
+    results.result = [&](const NamedPort& p, const Command& command, const Outcome& outcome) {
+        metrics.record(p.name, command, outcome);
+        if (asJson) {
+            printLine(stdout, QJsonDocument(toJson(p.name, p.device, command, outcome)).toJson(QJsonDocument::Compact));
+            return;
+        }
+        if (outcome.portFailed)
+            return; // said once, on standard error
+        QString line = bare ? resultText(outcome) : command.text + u' ' + resultText(outcome);
+        if (several)
+            line.prepend(p.name + u' ');
+        printLine(stdout, line.toUtf8());
+    };
+    results.portFailed = [](const NamedPort&, const QString& failure) {
+        printLine(stderr, QStringLiteral("orvik-send: %1").arg(failure).toLocal8Bit());
+    };
+
+    SystemClock clock;
+    Fleet fleet(ports, plan, clock, results);
+    QObject::connect(
+        &fleet, &Fleet::finished, &app, [] { QCoreApplication::exit(0); }, Qt::QueuedConnection);
+    bool done = false;
+    QObject::connect(&fleet, &Fleet::finished, &app, [&done] { done = true; });
+    fleet.start();
+    QCoreApplication::exec();
+    // A signal ends the run early: the ports close as the fleet goes, and
+    // what was not answered counts as not answered.
+    const int status = std::max(int(fleet.exitStatus()), done ? 0 : int(ExitStatus::Unanswered));
+
+    if (parser.isSet(prometheus)) {
+        QString error;
+        if (!metrics.write(parser.value(prometheus), &error)) {
+            printLine(stderr, QStringLiteral("orvik-send: cannot write %1").arg(error).toLocal8Bit());
+            return std::max(status, int(ExitStatus::Unanswered));
+        }
+    }
+    return status;
+}

@@ -1,0 +1,36 @@
+#pragma once
+
+#include "headless/command_words.h"
+#include "headless/outcome.h"
+
+#include <QList>
+#include <QMap>
+#include <QString>
+
+#include <optional>
+
+namespace orvik {
+
+// What one run learnt of each projector, written as the node_exporter
+// textfile collector reads it.
+class Metrics {
+public:
+    void add(const QString& projector);
+    void record(const QString& projector, const Command& command, const Outcome& outcome);
+    QByteArray text() const;
+    // Written whole or not at all (a temporary file renamed over the old).
+    bool write(const QString& path, QString* error) const;
+
+private:
+    struct Projector {
+        bool up = false;
+        QString power;
+        QString input;
+        std::optional<int> lampHours;
+        std::optional<double> replySeconds;
+    };
+    QList<QString> order_;
+    QMap<QString, Projector> projectors_;
+};
+
+} // namespace orvik
