@@ -4,8 +4,10 @@
 //   orvik-bench --frames N      N frames per repeat period (at least 200 for the table)
 //   orvik-bench --soak SECONDS  hold a 5 ms repeat against the simulator that long
 //   orvik-bench --all-cores     do not keep to one core (see keepToOneCore)
+//   orvik-bench --fleet         orvik-send on 1 to 500 simulated projectors
 #include "app/form1.h"
 #include "bench/far_end.h"
+#include "bench/fleet_bench.h"
 #include "bench/process_stats.h"
 #include "serial/traffic_rendering.h"
 #include "tools/sim/pty_projector.h"
@@ -406,8 +408,11 @@ void keepToOneCore()
 int main(int argc, char* argv[])
 {
     const char* const allCoresFlag = "--all-cores";
-    const bool oneCore =
-        std::none_of(argv + 1, argv + argc, [&](const char* arg) { return std::strcmp(arg, allCoresFlag) == 0; });
+    const auto given = [&](const char* flag) {
+        return std::any_of(argv + 1, argv + argc, [&](const char* arg) { return std::strcmp(arg, flag) == 0; });
+    };
+    // The fleet runs other programs, which use both cores as they would anywhere.
+    const bool oneCore = !given(allCoresFlag) && !given("--fleet");
     if (oneCore)
         keepToOneCore(); // before any thread starts, so that all inherit it
     qputenv("QT_QPA_PLATFORM", "offscreen");
@@ -420,8 +425,12 @@ int main(int argc, char* argv[])
                                         QStringLiteral("seconds"));
     const QCommandLineOption allCoresOption(QString::fromLatin1(allCoresFlag + 2),
                                             QStringLiteral("Let the threads use every core (see the source)."));
-    parser.addOptions({framesOption, soakOption, allCoresOption});
+    const QCommandLineOption fleetOption(QStringLiteral("fleet"),
+                                         QStringLiteral("Measure orvik-send on 1 to 500 simulated projectors."));
+    parser.addOptions({framesOption, soakOption, allCoresOption, fleetOption});
     parser.process(app);
+    if (parser.isSet(fleetOption))
+        return orvik::bench::runFleet(ORVIK_SEND_PATH, ORVIK_SIM_PATH);
     if (parser.isSet(soakOption))
         return runSoak(std::max(1, parser.value(soakOption).toInt()));
     return runTable(std::max(10, parser.value(framesOption).toInt()), oneCore);

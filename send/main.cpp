@@ -9,13 +9,13 @@
 #include "serial/port_map.h"
 #include "ui/clock.h"
 #include "ui/exit_signals.h"
+#include "ui/process_limits.h"
 
 #include <QCommandLineParser>
 #include <QCoreApplication>
 #include <QJsonDocument>
 
 #include <cstdio>
-#include <sys/resource.h>
 
 using namespace orvik;
 
@@ -48,16 +48,6 @@ int usage(const QString& message)
 {
     std::fprintf(stderr, "orvik-send: %s\nTry 'orvik-send --help'.\n", qPrintable(message));
     return int(ExitStatus::Usage);
-}
-
-// Many ports at once want many descriptors: take all the system allows.
-void raiseOpenFilesLimit()
-{
-    rlimit limit{};
-    if (::getrlimit(RLIMIT_NOFILE, &limit) == 0 && limit.rlim_cur < limit.rlim_max) {
-        limit.rlim_cur = limit.rlim_max;
-        ::setrlimit(RLIMIT_NOFILE, &limit);
-    }
 }
 
 void printLine(FILE* to, const QByteArray& line)

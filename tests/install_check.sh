@@ -10,9 +10,16 @@ cmake --install "$build" --prefix "$prefix" >/dev/null
 status=0
 expected='bin/orvik-control
 bin/orvik-projector-sim
+bin/orvik-send
+share/bash-completion/completions/orvik-send
 share/applications/orvik-control.desktop
 share/doc/orvik-control/changelog.gz
 share/doc/orvik-control/copyright
+share/doc/orvik-control/examples/orvik-metrics.service
+share/doc/orvik-control/examples/orvik-metrics.timer
+share/doc/orvik-control/examples/orvik-night-off.service
+share/doc/orvik-control/examples/orvik-night-off.timer
+share/doc/orvik-control/examples/ports
 share/icons/hicolor/128x128/apps/orvik-control.png
 share/icons/hicolor/16x16/apps/orvik-control.png
 share/icons/hicolor/256x256/apps/orvik-control.png
@@ -21,7 +28,8 @@ share/icons/hicolor/48x48/apps/orvik-control.png
 share/icons/hicolor/64x64/apps/orvik-control.png
 share/icons/hicolor/scalable/apps/orvik-control.svg
 share/man/man1/orvik-control.1.gz
-share/man/man1/orvik-projector-sim.1.gz'
+share/man/man1/orvik-projector-sim.1.gz
+share/man/man1/orvik-send.1.gz'
 installed=$(cd "$prefix" && find . -type f | sed 's|^\./||' | LC_ALL=C sort)
 if [ "$installed" != "$(LC_ALL=C sort <<<"$expected")" ]; then
   echo "installed files differ from the list:"
@@ -43,5 +51,17 @@ for size in 16 32 48 64 128 256; do
   [ "$dims" = "${size}x${size}" ] || { echo "icon $size is $dims"; status=1; }
 done
 zcat "$prefix/share/man/man1/orvik-control.1.gz" | grep -q 'ORVIK_COM1' || { echo "manual page names no ORVIK_COM1"; status=1; }
+# The example units, with the installed program where they expect it.
+if command -v systemd-analyze >/dev/null; then
+  units=$(mktemp -d)
+  for unit in "$prefix"/share/doc/orvik-control/examples/*.{service,timer}; do
+    sed "s|/usr/bin/orvik-send|$prefix/bin/orvik-send|" "$unit" >"$units/$(basename "$unit")"
+  done
+  out=$(cd "$units" && systemd-analyze verify --man=no ./*.service ./*.timer 2>&1) || { echo "$out"; status=1; }
+  [ -z "$out" ] || { echo "systemd-analyze verify: $out"; status=1; }
+  rm -rf "$units"
+else
+  echo "systemd-analyze not found (package systemd): example units not verified"
+fi
 [ $status -eq 0 ] && echo "1 passed, 0 failed"
 exit $status

@@ -10,10 +10,11 @@ case "$profile" in
   run) ;;
   test)
     # clang and its runtime build the fuzz targets; clang-format checks
-    # the code's format; lintian and
+    # the code's format; promtool (prometheus) checks the metrics file and
+    # systemd-analyze the example units; lintian and
     # desktop-file-utils check the package; ser2net is a real device server
     # for the network ports' tests.
-    packages+=(clang clang-format libclang-rt-dev lintian desktop-file-utils ser2net)
+    packages+=(clang clang-format libclang-rt-dev lintian desktop-file-utils ser2net prometheus systemd)
     ;;
   *)
     echo "usage: $0 run|test" >&2

@@ -2,6 +2,7 @@
 // Prints each device path; hand one to the panel with --com1.
 #include "tools/sim/pty_projector.h"
 #include "ui/exit_signals.h"
+#include "ui/process_limits.h"
 
 #include <QCommandLineParser>
 #include <QCoreApplication>
@@ -63,6 +64,7 @@ int main(int argc, char* argv[])
         return 2;
     }
 
+    orvik::raiseOpenFilesLimit(); // two descriptors a projector
     std::vector<std::unique_ptr<orvik::sim::PtyProjector>> projectors;
     QStringList links;
     int status = 0;

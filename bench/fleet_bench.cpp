@@ -1,0 +1,166 @@
+#include "bench/fleet_bench.h"
+
+#include "tools/sim/pty_projector.h"
+
+#include <QCoreApplication>
+#include <QElapsedTimer>
+#include <QEventLoop>
+#include <QFile>
+#include <QProcess>
+#include <QTemporaryDir>
+#include <QTimer>
+
+#include <algorithm>
+#include <cstdio>
+#include <sys/resource.h>
+#include <vector>
+
+namespace orvik::bench {
+namespace {
+
+using namespace std::chrono_literals;
+
+constexpr std::chrono::milliseconds kReplyDelay = 20ms;
+
+double cpuOfChildren()
+{
+    rusage usage{};
+    ::getrusage(RUSAGE_CHILDREN, &usage);
+    return double(usage.ru_utime.tv_sec + usage.ru_stime.tv_sec)
+           + double(usage.ru_utime.tv_usec + usage.ru_stime.tv_usec) / 1e6;
+}
+
+long peakRssOfChildrenKb()
+{
+    rusage usage{};
+    ::getrusage(RUSAGE_CHILDREN, &usage);
+    return usage.ru_maxrss;
+}
+
+struct Run {
+    double wall = 0; // seconds
+    double cpu = 0;  // seconds
+    int exitCode = -1;
+    int lines = 0;
+};
+
+// One orvik-send to its end, with this event loop running meanwhile.
+Run runSend(const char* sendPath, const QStringList& args)
+{
+    QProcess process;
+    QEventLoop loop;
+    QObject::connect(&process, &QProcess::finished, &loop, &QEventLoop::quit);
+    QTimer::singleShot(120s, &loop, &QEventLoop::quit);
+    const double cpuBefore = cpuOfChildren();
+    QElapsedTimer wall;
+    wall.start();
+    process.start(QString::fromLocal8Bit(sendPath), args);
+    loop.exec();
+    Run run;
+    run.wall = double(wall.nsecsElapsed()) / 1e9;
+    if (process.state() != QProcess::NotRunning) {
+        process.kill();
+        process.waitForFinished();
+        return run;
+    }
+    run.cpu = cpuOfChildren() - cpuBefore;
+    run.exitCode = process.exitCode();
+    run.lines = int(process.readAllStandardOutput().count('\n'));
+    if (run.exitCode != 0)
+        std::fprintf(stderr, "%s", process.readAllStandardError().left(400).constData());
+    return run;
+}
+
+void row(const QString& measure, const QString& result, const QString& target)
+{
+    std::printf("| %s | %s | %s |\n", qPrintable(measure), qPrintable(result), qPrintable(target));
+}
+
+} // namespace
+
+int runFleet(const char* sendPath, const char* simPath)
+{
+    constexpr int kMost = 500;
+    QTemporaryDir dir;
+    const QString prefix = dir.filePath(QStringLiteral("p"));
+    QProcess sim;
+    sim.start(QString::fromLocal8Bit(simPath),
+              {QStringLiteral("--count"), QString::number(kMost), QStringLiteral("--delay"),
+               QString::number(kReplyDelay.count()), QStringLiteral("--link"), prefix});
+    if (!sim.waitForStarted() || !sim.waitForReadyRead(30000)) {
+        std::fprintf(stderr, "orvik-bench: the simulator did not start\n");
+        return 1;
+    }
+    QElapsedTimer ready;
+    ready.start();
+    while (!QFile::exists(prefix + QString::number(kMost)) && ready.elapsed() < 30000)
+        QCoreApplication::processEvents(QEventLoop::AllEvents, 50);
+
+    std::printf("| Measure | Result | Target |\n|---|---|---|\n");
+    int failures = 0;
+    for (const int n : {1, 10, 100, 500}) {
+        QByteArray ports;
+        for (int i = 1; i <= n; ++i)
+            ports += QStringLiteral("p%1 %2\n").arg(QString::number(i), prefix + QString::number(i)).toUtf8();
+        const QString file = dir.filePath(QStringLiteral("ports-%1").arg(n));
+        QFile out(file);
+        out.open(QIODevice::WriteOnly);
+        out.write(ports);
+        out.close();
+        const Run run = runSend(
+            sendPath, {QStringLiteral("--ports-file"), file, QStringLiteral("status"), QStringLiteral("l-time")});
+        if (run.exitCode != 0 || run.lines != 2 * n)
+            ++failures;
+        const QString target = n == 100   ? QStringLiteral("under 0.3 s")
+                               : n == 500 ? QStringLiteral("under 1 s")
+                                          : QString();
+        row(QStringLiteral("status l-time on %1 projectors at once: wall / CPU (exit %2, %3 lines)")
+                .arg(n)
+                .arg(run.exitCode)
+                .arg(run.lines),
+            QStringLiteral("%1 s / %2 s").arg(run.wall, 0, 'f', 3).arg(run.cpu, 0, 'f', 3), target);
+    }
+    row(QStringLiteral("peak resident memory of orvik-send (500 projectors)"),
+        QStringLiteral("%1 MB").arg(double(peakRssOfChildrenKb()) / 1024.0, 0, 'f', 1), QStringLiteral("under 40 MB"));
+
+    double wall = 0, cpu = 0;
+    for (int i = 1; i <= 100; ++i) {
+        const Run run = runSend(sendPath, {QStringLiteral("--port"), prefix + QString::number(i),
+                                           QStringLiteral("status"), QStringLiteral("l-time")});
+        wall += run.wall;
+        cpu += run.cpu;
+        if (run.exitCode != 0)
+            ++failures;
+    }
+    row(QStringLiteral("the same 100 as 100 runs one after another: wall / CPU"),
+        QStringLiteral("%1 s / %2 s").arg(wall, 0, 'f', 3).arg(cpu, 0, 'f', 3), QString());
+
+    // Start to first byte: a projector in this process sees the byte arrive.
+    std::vector<double> firstByte;
+    for (int i = 0; i < 20; ++i) {
+        sim::PtyProjector projector(sim::PtyProjector::Options{.silent = true});
+        QElapsedTimer since;
+        double took = -1;
+        QObject::connect(&projector, &sim::PtyProjector::bytesReceived, &projector, [&] {
+            if (took < 0)
+                took = double(since.nsecsElapsed()) / 1e6;
+        });
+        since.start();
+        runSend(sendPath, {QStringLiteral("--port"), projector.devicePath(), QStringLiteral("--timeout"),
+                           QStringLiteral("1"), QStringLiteral("power-on")});
+        if (took >= 0)
+            firstByte.push_back(took);
+    }
+    std::sort(firstByte.begin(), firstByte.end());
+    const double median = firstByte.empty() ? -1 : firstByte[firstByte.size() / 2];
+    row(QStringLiteral("process start to first byte on the line, median of %1").arg(firstByte.size()),
+        QStringLiteral("%1 ms").arg(median, 0, 'f', 1), QStringLiteral("under 50 ms"));
+
+    sim.terminate();
+    sim.waitForFinished(5000);
+    if (failures)
+        std::printf("\n%d runs did not answer every command\n", failures);
+    return failures ? 1 : 0;
+}
+
+} // namespace orvik::bench
