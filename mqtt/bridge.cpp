@@ -1,0 +1,180 @@
+#include "mqtt/bridge.h"
+
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QJsonObject>
+
+namespace orvik {
+namespace {
+
+QByteArray json(const QJsonObject& object) { return QJsonDocument(object).toJson(QJsonDocument::Compact); }
+
+// Home Assistant's ids take letters, digits, '_' and '-' only.
+QString idOf(QString text)
+{
+    for (QChar& c : text)
+        if (!c.isLetterOrNumber() && c != u'_' && c != u'-')
+            c = u'_';
+    return text;
+}
+
+} // namespace
+
+Bridge::Bridge(Settings settings, MqttClient& client, std::vector<std::unique_ptr<ProjectorNode>> nodes,
+               QObject* parent)
+    : QObject(parent)
+    , settings_(std::move(settings))
+    , client_(client)
+    , nodes_(std::move(nodes))
+{
+    connect(&client_, &MqttClient::connected, this, &Bridge::onConnected);
+    connect(&client_, &MqttClient::message, this, &Bridge::onMessage);
+    for (const auto& node : nodes_) {
+        const ProjectorNode* n = node.get();
+        connect(n, &ProjectorNode::stateChanged, this,
+                [this, n](const QString& name, const QString& value) { publishState(*n, name, value); });
+        connect(n, &ProjectorNode::commandDone, this,
+                [this, n](const Command& command, const Outcome& outcome) { publishResult(*n, command, outcome); });
+    }
+}
+
+void Bridge::start()
+{
+    for (const auto& node : nodes_)
+        node->start();
+}
+
+QString Bridge::topic(const ProjectorNode& node, const QString& leaf) const
+{
+    return settings_.topicPrefix + u'/' + node.port().name + u'/' + leaf;
+}
+
+QList<std::pair<QString, QByteArray>> Bridge::lastWords() const
+{
+    QList<std::pair<QString, QByteArray>> words;
+    for (const auto& node : nodes_)
+        words.append({topic(*node, QStringLiteral("availability")), "offline"});
+    words.append({bridgeTopic(settings_.topicPrefix), "offline"});
+    return words;
+}
+
+void Bridge::onConnected()
+{
+    // Everything again: the broker may have lost its retained messages.
+    client_.publish(bridgeTopic(settings_.topicPrefix), "online", true);
+    for (const auto& node : nodes_) {
+        for (const char* leaf : {"command", "power/set", "input/set"})
+            client_.subscribe(topic(*node, QLatin1String(leaf)));
+        if (!settings_.discoveryPrefix.isEmpty())
+            publishDiscovery(*node);
+        const auto& states = node->states();
+        for (auto it = states.begin(); it != states.end(); ++it)
+            publishState(*node, it.key(), it.value());
+    }
+}
+
+void Bridge::publishState(const ProjectorNode& node, const QString& name, const QString& value)
+{
+    client_.publish(topic(node, name), value.toUtf8(), true);
+}
+
+void Bridge::publishResult(const ProjectorNode& node, const Command& command, const Outcome& outcome)
+{
+    client_.publish(topic(node, QStringLiteral("result")),
+                    json(toJson(node.port().name, node.port().device, command, outcome)), false);
+}
+
+void Bridge::onMessage(const QString& topicName, const QByteArray& payload)
+{
+    for (const auto& node : nodes_) {
+        const QString base = settings_.topicPrefix + u'/' + node->port().name + u'/';
+        if (!topicName.startsWith(base))
+            continue;
+        const QString leaf = topicName.mid(base.size());
+        const auto refuse = [&](const QString& why) {
+            Command given;
+            given.text = QString::fromUtf8(payload.left(64));
+            Outcome refused;
+            refused.error = why;
+            publishResult(*node, given, refused);
+        };
+        if (payload.size() > kMaxPayload)
+            return refuse(QStringLiteral("refused: a payload of %1 bytes; a command is at most %2")
+                              .arg(payload.size())
+                              .arg(kMaxPayload));
+        const QString text = QString::fromUtf8(payload).trimmed();
+        QString word;
+        if (leaf == u"command")
+            word = text;
+        else if (leaf == u"power/set")
+            word = text == u"ON"    ? QStringLiteral("power-on")
+                   : text == u"OFF" ? QStringLiteral("power-off")
+                                    : QString();
+        else if (leaf == u"input/set")
+            word = text == u"computer" ? QStringLiteral("input-pc")
+                   : text == u"video"  ? QStringLiteral("input-video")
+                                       : QString();
+        else
+            return;
+        if (word.isEmpty())
+            return refuse(
+                QStringLiteral("refused: %1 takes %2, not '%3'")
+                    .arg(leaf, leaf == u"power/set" ? QStringLiteral("ON or OFF") : QStringLiteral("computer or video"),
+                         text));
+        auto parsed = parseCommand(word);
+        if (const QString* error = std::get_if<QString>(&parsed))
+            return refuse(*error);
+        node->command(std::get<Command>(parsed));
+        return;
+    }
+}
+
+void Bridge::publishDiscovery(const ProjectorNode& node)
+{
+    const QString name = node.port().name;
+    const QString id = idOf(settings_.topicPrefix + u'_' + name);
+    const QJsonObject device{
+        {QStringLiteral("identifiers"), QJsonArray{id}},
+        {QStringLiteral("name"), name},
+        {QStringLiteral("model"), QStringLiteral("orvik-control projector")},
+        {QStringLiteral("sw_version"), QStringLiteral(ORVIK_VERSION)},
+        {QStringLiteral("manufacturer"), QStringLiteral("orvik-control")},
+    };
+    const QJsonArray availability{
+        QJsonObject{{QStringLiteral("topic"), topic(node, QStringLiteral("availability"))}},
+        QJsonObject{{QStringLiteral("topic"), bridgeTopic(settings_.topicPrefix)}},
+    };
+    const auto config = [&](const char* component, const char* key, const char* title, QJsonObject fields) {
+        const QString objectId = idOf(id + u'_' + QLatin1String(key)).toLower().replace(u'-', u'_');
+        fields.insert(QStringLiteral("name"), QLatin1String(title));
+        fields.insert(QStringLiteral("unique_id"), id + u'_' + QLatin1String(key));
+        fields.insert(QStringLiteral("object_id"), objectId);
+        fields.insert(QStringLiteral("device"), device);
+        fields.insert(QStringLiteral("availability"), availability);
+        fields.insert(QStringLiteral("availability_mode"), QStringLiteral("all"));
+        client_.publish(QStringLiteral("%1/%2/%3/%4/config")
+                            .arg(settings_.discoveryPrefix, QLatin1String(component), id, QLatin1String(key)),
+                        json(fields), true);
+    };
+    config(
+        "switch", "power", "Power",
+        {{QStringLiteral("state_topic"), topic(node, QStringLiteral("power"))},
+         {QStringLiteral("command_topic"), topic(node, QStringLiteral("power/set"))},
+         {QStringLiteral("value_template"), QStringLiteral("{{ 'ON' if value in ('on', 'count_down') else 'OFF' }}")},
+         {QStringLiteral("payload_on"), QStringLiteral("ON")},
+         {QStringLiteral("payload_off"), QStringLiteral("OFF")}});
+    config("select", "input", "Input",
+           {{QStringLiteral("state_topic"), topic(node, QStringLiteral("input"))},
+            {QStringLiteral("command_topic"), topic(node, QStringLiteral("input/set"))},
+            {QStringLiteral("options"), QJsonArray{QStringLiteral("computer"), QStringLiteral("video")}}});
+    config("sensor", "lamp_hours", "Lamp hours",
+           {{QStringLiteral("state_topic"), topic(node, QStringLiteral("lamp_hours"))},
+            {QStringLiteral("unit_of_measurement"), QStringLiteral("h")},
+            {QStringLiteral("state_class"), QStringLiteral("total_increasing")}});
+    config("sensor", "power_state", "Power state",
+           {{QStringLiteral("state_topic"), topic(node, QStringLiteral("power"))}});
+    config("sensor", "setting", "Picture setting",
+           {{QStringLiteral("state_topic"), topic(node, QStringLiteral("setting"))}});
+}
+
+} // namespace orvik

@@ -1,0 +1,191 @@
+// orvik-mqtt: every projector of a ports file on an MQTT broker, with Home
+// Assistant discovery. No display.
+#include "headless/ports_file.h"
+#include "mqtt/bridge.h"
+#include "mqtt/mqtt_client.h"
+#include "mqtt/projector_node.h"
+#include "serial/port_map.h"
+#include "ui/clock.h"
+#include "ui/exit_signals.h"
+#include "ui/process_limits.h"
+
+#include <QCommandLineParser>
+#include <QCoreApplication>
+#include <QFile>
+#include <QRegularExpression>
+#include <QUrl>
+
+#include <cstdio>
+
+using namespace orvik;
+
+namespace {
+
+constexpr const char* kMore = R"(
+The ports file is orvik-send's: one "NAME DEVICE" a line, # comments. Names
+take letters, digits, '_' and '-'. Topics, with PREFIX from --topic-prefix:
+  PREFIX/NAME/power, input, setting, lamp_hours, availability   (retained)
+  PREFIX/NAME/command     any orvik-send command word (power-off, vol-up:3...)
+  PREFIX/NAME/power/set   ON or OFF
+  PREFIX/NAME/input/set   computer or video
+  PREFIX/NAME/result      one JSON object per command, as orvik-send --json
+  PREFIX/bridge/availability   online, or offline (also as the last will)
+
+Exit status: 0 after SIGTERM, SIGINT or SIGHUP; 2 for a usage error or a bad
+ports file; 1 when the service cannot start.
+)";
+
+int usage(const QString& message)
+{
+    std::fprintf(stderr, "orvik-mqtt: %s\nTry 'orvik-mqtt --help'.\n", qPrintable(message));
+    return 2;
+}
+
+void say(const QString& text) { std::fprintf(stderr, "orvik-mqtt: %s\n", qPrintable(text)); }
+
+} // namespace
+
+int main(int argc, char* argv[])
+{
+    QCoreApplication app(argc, argv);
+    QCoreApplication::setApplicationName(QStringLiteral("orvik-mqtt"));
+
+    QCommandLineParser parser;
+    parser.setApplicationDescription(
+        QStringLiteral("Puts every projector of a ports file on an MQTT broker, with Home Assistant discovery."));
+    const QCommandLineOption help({QStringLiteral("h"), QStringLiteral("help")},
+                                  QStringLiteral("Show this help and exit."));
+    const QCommandLineOption version(QStringLiteral("version"), QStringLiteral("Show the version and exit."));
+    const QCommandLineOption portsFile(QStringLiteral("ports-file"),
+                                       QStringLiteral("The projectors: NAME DEVICE lines."), QStringLiteral("FILE"));
+    const QCommandLineOption broker(QStringLiteral("broker"),
+                                    QStringLiteral("mqtt://HOST:PORT or mqtts://HOST:PORT (default "
+                                                   "mqtt://localhost:1883)."),
+                                    QStringLiteral("URL"), QStringLiteral("mqtt://localhost:1883"));
+    const QCommandLineOption caFile(QStringLiteral("ca-file"),
+                                    QStringLiteral("Certificates to trust for mqtts:// (default: the system's)."),
+                                    QStringLiteral("FILE"));
+    const QCommandLineOption username(QStringLiteral("username"), QStringLiteral("The broker's user name."),
+                                      QStringLiteral("NAME"));
+    const QCommandLineOption passwordFile(QStringLiteral("password-file"),
+                                          QStringLiteral("Read the password from FILE (its first line)."),
+                                          QStringLiteral("FILE"));
+    const QCommandLineOption clientId(QStringLiteral("client-id"), QStringLiteral("The MQTT client id."),
+                                      QStringLiteral("ID"));
+    const QCommandLineOption topicPrefix(QStringLiteral("topic-prefix"), QStringLiteral("Topics start with PREFIX."),
+                                         QStringLiteral("PREFIX"), QStringLiteral("orvik"));
+    const QCommandLineOption discoveryPrefix(QStringLiteral("discovery-prefix"),
+                                             QStringLiteral("Home Assistant's discovery prefix."),
+                                             QStringLiteral("PREFIX"), QStringLiteral("homeassistant"));
+    const QCommandLineOption noDiscovery(QStringLiteral("no-discovery"),
+                                         QStringLiteral("Publish no Home Assistant discovery configs."));
+    const QCommandLineOption poll(QStringLiteral("poll"),
+                                  QStringLiteral("Ask status, mode and setting every SECONDS (default 10)."),
+                                  QStringLiteral("SECONDS"), QStringLiteral("10"));
+    const QCommandLineOption lampPoll(QStringLiteral("lamp-poll"),
+                                      QStringLiteral("Ask l-time every SECONDS (default 3600)."),
+                                      QStringLiteral("SECONDS"), QStringLiteral("3600"));
+    const QCommandLineOption speed(QStringLiteral("speed"), QStringLiteral("19200 or 9600 baud (default 19200)."),
+                                   QStringLiteral("BAUD"), QStringLiteral("19200"));
+    parser.addOptions({help, version, portsFile, broker, caFile, username, passwordFile, clientId, topicPrefix,
+                       discoveryPrefix, noDiscovery, poll, lampPoll, speed});
+    if (!parser.parse(QCoreApplication::arguments()))
+        return usage(parser.errorText());
+    if (parser.isSet(help)) {
+        std::fputs(qPrintable(parser.helpText() + QLatin1String(kMore)), stdout);
+        return 0;
+    }
+    if (parser.isSet(version)) {
+        std::printf("orvik-mqtt %s\n", ORVIK_VERSION);
+        return 0;
+    }
+    if (!parser.positionalArguments().isEmpty())
+        return usage(QStringLiteral("unexpected argument '%1'").arg(parser.positionalArguments().constFirst()));
+    if (!parser.isSet(portsFile))
+        return usage(QStringLiteral("--ports-file FILE is needed: one NAME DEVICE line per projector"));
+
+    auto read = readPortsFile(parser.value(portsFile));
+    if (const QString* error = std::get_if<QString>(&read))
+        return usage(*error);
+    QList<NamedPort> ports = std::get<QList<NamedPort>>(read);
+    if (ports.isEmpty())
+        return usage(QStringLiteral("%1 names no projector").arg(parser.value(portsFile)));
+    static const QRegularExpression topicName(QStringLiteral("^[A-Za-z0-9_-]+$"));
+    for (const NamedPort& p : ports)
+        if (!topicName.match(p.name).hasMatch())
+            return usage(QStringLiteral("%1:%2: the name '%3' may hold only letters, digits, '_' and '-'")
+                             .arg(parser.value(portsFile))
+                             .arg(p.line)
+                             .arg(p.name));
+
+    MqttClient::Settings mqtt;
+    const QUrl url(parser.value(broker), QUrl::StrictMode);
+    if (!url.isValid() || (url.scheme() != u"mqtt" && url.scheme() != u"mqtts") || url.host().isEmpty()
+        || (url.path() != QString() && url.path() != u"/"))
+        return usage(
+            QStringLiteral("--broker takes mqtt://HOST:PORT or mqtts://HOST:PORT, not '%1'").arg(parser.value(broker)));
+    mqtt.host = url.host();
+    mqtt.tls = url.scheme() == u"mqtts";
+    mqtt.port = url.port(mqtt.tls ? 8883 : 1883);
+    mqtt.caFile = parser.value(caFile);
+    if (!mqtt.caFile.isEmpty() && !mqtt.tls)
+        return usage(QStringLiteral("--ca-file goes with an mqtts:// broker"));
+    mqtt.username = parser.value(username);
+    if (parser.isSet(passwordFile)) {
+        QFile file(parser.value(passwordFile));
+        if (!file.open(QIODevice::ReadOnly))
+            return usage(QStringLiteral("%1: %2").arg(file.fileName(), file.errorString()));
+        mqtt.password = QString::fromUtf8(file.readLine()).trimmed();
+    }
+    mqtt.clientId = parser.value(clientId);
+    Bridge::Settings bridge;
+    bridge.topicPrefix = parser.value(topicPrefix);
+    if (bridge.topicPrefix.isEmpty() || bridge.topicPrefix.contains(u'#') || bridge.topicPrefix.contains(u'+'))
+        return usage(QStringLiteral("--topic-prefix takes a topic without '#' and '+'"));
+    bridge.discoveryPrefix = parser.isSet(noDiscovery) ? QString() : parser.value(discoveryPrefix);
+    mqtt.willTopic = Bridge::bridgeTopic(bridge.topicPrefix);
+
+    ProjectorNode::Timing timing;
+    bool ok = false;
+    timing.poll = std::chrono::seconds(parser.value(poll).toInt(&ok));
+    if (!ok || timing.poll.count() < 1 || timing.poll.count() > 86400)
+        return usage(QStringLiteral("--poll takes seconds from 1 to 86400"));
+    timing.lampPoll = std::chrono::seconds(parser.value(lampPoll).toInt(&ok));
+    if (!ok || timing.lampPoll.count() < 1 || timing.lampPoll.count() > 7 * 86400)
+        return usage(QStringLiteral("--lamp-poll takes seconds from 1 to 604800"));
+    const QString baud = parser.value(speed);
+    if (baud != u"19200" && baud != u"9600")
+        return usage(QStringLiteral("--speed is 19200 or 9600, not '%1'").arg(baud));
+    const LineSettings settings = *parseLineSettings(baud + QStringLiteral(",N,8,1"));
+
+    const auto comPorts =
+        choosePorts({{},
+                     {devicePathFromBytes(qgetenv("ORVIK_COM1")), devicePathFromBytes(qgetenv("ORVIK_COM2"))},
+                     orderedPorts(serialPortsOfThisMachine())});
+    raiseOpenFilesLimit();
+    quitOnTerminationSignals();
+
+    SystemClock clock;
+    std::vector<std::unique_ptr<ProjectorNode>> nodes;
+    for (NamedPort p : ports) {
+        if (p.device == u"COM1" || p.device == u"COM2")
+            p.device = comPorts.at(p.device == u"COM2");
+        nodes.push_back(std::make_unique<ProjectorNode>(p, settings, timing, clock));
+        QObject::connect(nodes.back().get(), &ProjectorNode::problem, &app, &say);
+    }
+    MqttClient client(mqtt);
+    QObject::connect(&client, &MqttClient::connected, &app,
+                     [&] { say(QStringLiteral("connected to the broker at %1:%2").arg(mqtt.host).arg(mqtt.port)); });
+    QObject::connect(&client, &MqttClient::disconnected, &app, [](const QString& why) { say(why); });
+    Bridge service(bridge, client, std::move(nodes));
+    QString error;
+    if (!client.start(&error)) {
+        say(error);
+        return 1;
+    }
+    service.start();
+    QCoreApplication::exec();
+    // Ended by a signal: every projector and the bridge say offline first.
+    client.finish(service.lastWords(), std::chrono::milliseconds(2000));
+    return 0;
+}
