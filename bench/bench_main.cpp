@@ -5,9 +5,11 @@
 //   orvik-bench --soak SECONDS  hold a 5 ms repeat against the simulator that long
 //   orvik-bench --all-cores     do not keep to one core (see keepToOneCore)
 //   orvik-bench --fleet         orvik-send on 1 to 500 simulated projectors
+//   orvik-bench --mqtt          orvik-mqtt on 100 simulated projectors and mosquitto
 #include "app/form1.h"
 #include "bench/far_end.h"
 #include "bench/fleet_bench.h"
+#include "bench/mqtt_bench.h"
 #include "bench/process_stats.h"
 #include "serial/traffic_rendering.h"
 #include "tools/sim/pty_projector.h"
@@ -412,7 +414,7 @@ int main(int argc, char* argv[])
         return std::any_of(argv + 1, argv + argc, [&](const char* arg) { return std::strcmp(arg, flag) == 0; });
     };
     // The fleet runs other programs, which use both cores as they would anywhere.
-    const bool oneCore = !given(allCoresFlag) && !given("--fleet");
+    const bool oneCore = !given(allCoresFlag) && !given("--fleet") && !given("--mqtt");
     if (oneCore)
         keepToOneCore(); // before any thread starts, so that all inherit it
     qputenv("QT_QPA_PLATFORM", "offscreen");
@@ -427,10 +429,14 @@ int main(int argc, char* argv[])
                                             QStringLiteral("Let the threads use every core (see the source)."));
     const QCommandLineOption fleetOption(QStringLiteral("fleet"),
                                          QStringLiteral("Measure orvik-send on 1 to 500 simulated projectors."));
-    parser.addOptions({framesOption, soakOption, allCoresOption, fleetOption});
+    const QCommandLineOption mqttOption(
+        QStringLiteral("mqtt"), QStringLiteral("Measure orvik-mqtt on 100 simulated projectors and mosquitto."));
+    parser.addOptions({framesOption, soakOption, allCoresOption, fleetOption, mqttOption});
     parser.process(app);
     if (parser.isSet(fleetOption))
         return orvik::bench::runFleet(ORVIK_SEND_PATH, ORVIK_SIM_PATH);
+    if (parser.isSet(mqttOption))
+        return orvik::bench::runMqtt(ORVIK_MQTT_PATH, ORVIK_SIM_PATH);
     if (parser.isSet(soakOption))
         return runSoak(std::max(1, parser.value(soakOption).toInt()));
     return runTable(std::max(10, parser.value(framesOption).toInt()), oneCore);

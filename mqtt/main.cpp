@@ -165,7 +165,7 @@ int main(int argc, char* argv[])
     raiseOpenFilesLimit();
     quitOnTerminationSignals();
 
-    SystemClock clock;
+    TimerClock clock; // hundreds of alarms: no descriptor each
     std::vector<std::unique_ptr<ProjectorNode>> nodes;
     for (NamedPort p : ports) {
         if (p.device == u"COM1" || p.device == u"COM2")

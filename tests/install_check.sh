@@ -9,6 +9,7 @@ cmake --install "$build" --prefix "$prefix" >/dev/null
 
 status=0
 expected='bin/orvik-control
+bin/orvik-mqtt
 bin/orvik-projector-sim
 bin/orvik-send
 share/bash-completion/completions/orvik-send
@@ -17,6 +18,7 @@ share/doc/orvik-control/changelog.gz
 share/doc/orvik-control/copyright
 share/doc/orvik-control/examples/orvik-metrics.service
 share/doc/orvik-control/examples/orvik-metrics.timer
+share/doc/orvik-control/examples/orvik-mqtt.service
 share/doc/orvik-control/examples/orvik-night-off.service
 share/doc/orvik-control/examples/orvik-night-off.timer
 share/doc/orvik-control/examples/ports
@@ -28,6 +30,7 @@ share/icons/hicolor/48x48/apps/orvik-control.png
 share/icons/hicolor/64x64/apps/orvik-control.png
 share/icons/hicolor/scalable/apps/orvik-control.svg
 share/man/man1/orvik-control.1.gz
+share/man/man1/orvik-mqtt.1.gz
 share/man/man1/orvik-projector-sim.1.gz
 share/man/man1/orvik-send.1.gz'
 installed=$(cd "$prefix" && find . -type f | sed 's|^\./||' | LC_ALL=C sort)
@@ -55,7 +58,7 @@ zcat "$prefix/share/man/man1/orvik-control.1.gz" | grep -q 'ORVIK_COM1' || { ech
 if command -v systemd-analyze >/dev/null; then
   units=$(mktemp -d)
   for unit in "$prefix"/share/doc/orvik-control/examples/*.{service,timer}; do
-    sed "s|/usr/bin/orvik-send|$prefix/bin/orvik-send|" "$unit" >"$units/$(basename "$unit")"
+    sed "s|/usr/bin/|$prefix/bin/|" "$unit" >"$units/$(basename "$unit")"
   done
   out=$(cd "$units" && systemd-analyze verify --man=no ./*.service ./*.timer 2>&1) || { echo "$out"; status=1; }
   [ -z "$out" ] || { echo "systemd-analyze verify: $out"; status=1; }

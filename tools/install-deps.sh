@@ -5,7 +5,7 @@
 set -euo pipefail
 
 profile=${1:-run}
-packages=(cmake make g++ pkg-config qt6-base-dev qt6-serialport-dev fonts-ipafont-gothic)
+packages=(cmake make g++ pkg-config qt6-base-dev qt6-serialport-dev libmosquitto-dev fonts-ipafont-gothic)
 case "$profile" in
   run) ;;
   test)
@@ -13,8 +13,9 @@ case "$profile" in
     # the code's format; promtool (prometheus) checks the metrics file and
     # systemd-analyze the example units; lintian and
     # desktop-file-utils check the package; ser2net is a real device server
-    # for the network ports' tests.
-    packages+=(clang clang-format libclang-rt-dev lintian desktop-file-utils ser2net prometheus systemd)
+    # for the network ports' tests, mosquitto a real broker for orvik-mqtt's.
+    packages+=(clang clang-format libclang-rt-dev lintian desktop-file-utils ser2net prometheus systemd
+      mosquitto mosquitto-clients)
     ;;
   *)
     echo "usage: $0 run|test" >&2

@@ -21,26 +21,34 @@ echo "Building Qt $version for Windows into $prefix (log: $log); this takes abou
 if ! grep -rqs '^Types: deb-src' /etc/apt/sources.list.d/ && ! grep -qs '^deb-src' /etc/apt/sources.list; then
   sed 's/^Types: deb$/Types: deb-src/' /etc/apt/sources.list.d/debian.sources >/etc/apt/sources.list.d/orvik-deb-src.sources
 fi
-{
-  apt-get update -qq
-  src=$cache/src
-  rm -rf "$src" && mkdir -p "$src" && cd "$src"
-  apt-get source -qq qt6-base
+fail() {
+  tail -n 40 "$log" >&2
+  echo "Building Qt for Windows failed; the whole log: $log" >&2
+  exit 1
+}
+src=$cache/src
+: >"$log"
+source_dir=$(find "$src" -maxdepth 1 -type d -name 'qt6-base-*' 2>/dev/null | head -n 1)
+if [ -z "$source_dir" ]; then # an interrupted build's source is used again
+  mkdir -p "$src"
+  (apt-get update -qq && cd "$src" && apt-get source -qq qt6-base) >>"$log" 2>&1 || fail
   source_dir=$(find "$src" -maxdepth 1 -type d -name 'qt6-base-*' | head -n 1)
-  cmake -S "$source_dir" -B "$src/build" -G Ninja \
-    -DCMAKE_TOOLCHAIN_FILE="$top/tools/mingw-w64.cmake" \
-    -DCMAKE_BUILD_TYPE=Release -DCMAKE_INSTALL_PREFIX="$prefix" \
-    -DQT_HOST_PATH=/usr -DQT_HOST_PATH_CMAKE_DIR=/usr/lib/x86_64-linux-gnu/cmake \
-    -DQT_BUILD_EXAMPLES=OFF -DQT_BUILD_TESTS=OFF -DBUILD_SHARED_LIBS=ON \
-    -DFEATURE_system_zlib=OFF -DFEATURE_system_pcre2=OFF -DFEATURE_system_harfbuzz=OFF \
-    -DFEATURE_system_png=OFF -DFEATURE_system_jpeg=OFF -DFEATURE_system_freetype=OFF \
-    -DFEATURE_system_doubleconversion=OFF -DFEATURE_system_md4c=OFF -DFEATURE_system_sqlite=OFF \
-    -DFEATURE_sql=OFF -DFEATURE_xml=OFF -DFEATURE_dbus=OFF -DFEATURE_opengl=OFF -DFEATURE_printsupport=OFF \
-    -DFEATURE_concurrent=OFF -DFEATURE_testlib=OFF -DFEATURE_openssl=OFF -DFEATURE_jpeg=OFF \
-    -DFEATURE_direct2d=ON -DFEATURE_tabletevent=OFF
-  cmake --build "$src/build" -j"$(nproc)"
-  cmake --install "$src/build"
-} >"$log" 2>&1 || { tail -n 40 "$log" >&2; echo "Building Qt for Windows failed; the whole log: $log" >&2; exit 1; }
+fi
+# Debian's source lacks wintab (so no tablet events); the Windows platform
+# plugin needs Direct2D and OpenGL to link.
+cmake -S "$source_dir" -B "$src/build" -G Ninja \
+  -DCMAKE_TOOLCHAIN_FILE="$top/tools/mingw-w64.cmake" \
+  -DCMAKE_BUILD_TYPE=Release -DCMAKE_INSTALL_PREFIX="$prefix" \
+  -DQT_HOST_PATH=/usr -DQT_HOST_PATH_CMAKE_DIR=/usr/lib/x86_64-linux-gnu/cmake \
+  -DQT_BUILD_EXAMPLES=OFF -DQT_BUILD_TESTS=OFF -DBUILD_SHARED_LIBS=ON \
+  -DFEATURE_system_zlib=OFF -DFEATURE_system_pcre2=OFF -DFEATURE_system_harfbuzz=OFF \
+  -DFEATURE_system_png=OFF -DFEATURE_system_jpeg=OFF -DFEATURE_system_freetype=OFF \
+  -DFEATURE_system_doubleconversion=OFF -DFEATURE_system_md4c=OFF -DFEATURE_system_sqlite=OFF \
+  -DFEATURE_sql=OFF -DFEATURE_xml=OFF -DFEATURE_dbus=OFF -DFEATURE_printsupport=OFF \
+  -DFEATURE_concurrent=OFF -DFEATURE_testlib=OFF -DFEATURE_openssl=OFF -DFEATURE_jpeg=OFF \
+  -DFEATURE_opengl=ON -DFEATURE_direct2d=ON -DFEATURE_tabletevent=OFF >>"$log" 2>&1 || fail
+cmake --build "$src/build" -j"$(nproc)" >>"$log" 2>&1 || fail
+cmake --install "$src/build" >>"$log" 2>&1 || fail
 rm -rf "$cache/src"
 touch "$prefix/.complete"
 echo "$prefix"

@@ -1,7 +1,9 @@
 #include "ui/clock.h"
 
 #include <QObject>
+#include <QTimer>
 
+#include <algorithm>
 #include <optional>
 
 #if defined(Q_OS_LINUX) && !defined(ORVIK_QTIMER_CLOCK)
@@ -11,10 +13,6 @@
 #include <cstdint>
 #include <sys/timerfd.h>
 #include <unistd.h>
-#else
-#include <QTimer>
-
-#include <algorithm>
 #endif
 
 namespace orvik {
@@ -83,10 +81,10 @@ private:
 
 using SystemAlarm = KernelAlarm;
 
-#else
+#endif
 
-// Elsewhere a precise QTimer, rounded up to the millisecond so that a tick
-// never comes early.
+// A precise QTimer, rounded up to the millisecond so that a tick never comes
+// early: the system clock where there is no timerfd, and the timer clock.
 class QtAlarm final : public Alarm {
 public:
     explicit QtAlarm(std::function<void()> onFire)
@@ -125,8 +123,8 @@ private:
     Steady::time_point deadline_;
 };
 
+#if !defined(Q_OS_LINUX) || defined(ORVIK_QTIMER_CLOCK)
 using SystemAlarm = QtAlarm;
-
 #endif
 
 } // namespace
@@ -134,6 +132,11 @@ using SystemAlarm = QtAlarm;
 std::unique_ptr<Alarm> SystemClock::makeAlarm(std::function<void()> onFire)
 {
     return std::make_unique<SystemAlarm>(std::move(onFire));
+}
+
+std::unique_ptr<Alarm> TimerClock::makeAlarm(std::function<void()> onFire)
+{
+    return std::make_unique<QtAlarm>(std::move(onFire));
 }
 
 } // namespace orvik

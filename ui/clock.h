@@ -48,4 +48,11 @@ public:
     std::unique_ptr<Alarm> makeAlarm(std::function<void()> onFire) override;
 };
 
+// Alarms on precise QTimers, following nextDeadline(): no descriptor each,
+// for programs that keep hundreds of alarms and time to the millisecond.
+class TimerClock final : public Clock {
+public:
+    std::unique_ptr<Alarm> makeAlarm(std::function<void()> onFire) override;
+};
+
 } // namespace orvik
