@@ -34,10 +34,7 @@ int main(int argc, char* argv[])
     orvik::quitOnTerminationSignals();
 
     const orvik::Options& options = std::get<orvik::Options>(command);
-    const auto ports = orvik::choosePorts(
-        {options.ports,
-         {orvik::devicePathFromBytes(qgetenv("ORVIK_COM1")), orvik::devicePathFromBytes(qgetenv("ORVIK_COM2"))},
-         orvik::orderedPorts(orvik::serialPortsOfThisMachine())});
+    const auto ports = orvik::choosePorts(orvik::portSourcesOf(options.ports));
 
     orvik::SystemClock clock;
     orvik::ModalWarningBox warning;

@@ -41,6 +41,17 @@ const StatusQuery kLampTime{"CR3", 8, {}};
 const StatusQuery kReversal{"CR4", 4, kReversalRows};
 } // namespace queries
 
+QStringList stateKeys(const StatusQuery& query)
+{
+    QStringList states;
+    for (const StatusRow& row : query.table) {
+        const QString state = QString::fromLatin1(row.state.data(), qsizetype(row.state.size()));
+        if (!states.contains(state))
+            states.append(state);
+    }
+    return states;
+}
+
 const StatusQuery* queryOfFrame(const QString& frame)
 {
     for (const StatusQuery* query : {&queries::kPower, &queries::kInput, &queries::kReversal, &queries::kLampTime})

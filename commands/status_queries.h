@@ -1,6 +1,7 @@
 #pragma once
 
 #include <QString>
+#include <QStringList>
 
 #include <optional>
 #include <span>
@@ -30,6 +31,9 @@ extern const StatusQuery kInput;    // MODE
 extern const StatusQuery kLampTime; // L-TIME
 extern const StatusQuery kReversal; // SETTING
 } // namespace queries
+
+// The fixed state names of a query's table, each once, in table order.
+QStringList stateKeys(const StatusQuery& query);
 
 // The query a frame asks, if it is one.
 const StatusQuery* queryOfFrame(const QString& frame);

@@ -1,5 +1,7 @@
 #include "headless/ports_file.h"
 
+#include "serial/port_map.h"
+
 #include <QFile>
 #include <QRegularExpression>
 #include <QSet>
@@ -15,6 +17,14 @@ std::variant<QList<NamedPort>, QString> readPortsFile(const QString& path)
     if (const QString* error = std::get_if<QString>(&parsed))
         return QStringLiteral("%1:%2").arg(path, *error);
     return parsed;
+}
+
+void resolveComPorts(QList<NamedPort>& ports)
+{
+    const auto com = choosePorts(portSourcesOf());
+    for (NamedPort& port : ports)
+        if (port.device == u"COM1" || port.device == u"COM2")
+            port.device = com.at(port.device == u"COM2");
 }
 
 std::variant<QList<NamedPort>, QString> parsePorts(const QByteArray& text)

@@ -20,4 +20,8 @@ struct NamedPort {
 std::variant<QList<NamedPort>, QString> readPortsFile(const QString& path);
 std::variant<QList<NamedPort>, QString> parsePorts(const QByteArray& text);
 
+// COM1 and COM2 as the panel chooses them (ORVIK_COM1/ORVIK_COM2, then this
+// machine's ports); other devices stay as they are.
+void resolveComPorts(QList<NamedPort>& ports);
+
 } // namespace orvik

@@ -153,23 +153,18 @@ int main(int argc, char* argv[])
     timing.lampPoll = std::chrono::seconds(parser.value(lampPoll).toInt(&ok));
     if (!ok || timing.lampPoll.count() < 1 || timing.lampPoll.count() > 7 * 86400)
         return usage(QStringLiteral("--lamp-poll takes seconds from 1 to 604800"));
-    const QString baud = parser.value(speed);
-    if (baud != u"19200" && baud != u"9600")
-        return usage(QStringLiteral("--speed is 19200 or 9600, not '%1'").arg(baud));
-    const LineSettings settings = *parseLineSettings(baud + QStringLiteral(",N,8,1"));
+    const auto atSpeed = panelSettingsAt(parser.value(speed));
+    if (!atSpeed)
+        return usage(QStringLiteral("--speed is 19200 or 9600, not '%1'").arg(parser.value(speed)));
+    const LineSettings settings = *atSpeed;
 
-    const auto comPorts =
-        choosePorts({{},
-                     {devicePathFromBytes(qgetenv("ORVIK_COM1")), devicePathFromBytes(qgetenv("ORVIK_COM2"))},
-                     orderedPorts(serialPortsOfThisMachine())});
+    resolveComPorts(ports);
     raiseOpenFilesLimit();
     quitOnTerminationSignals();
 
     TimerClock clock; // hundreds of alarms: no descriptor each
     std::vector<std::unique_ptr<ProjectorNode>> nodes;
-    for (NamedPort p : ports) {
-        if (p.device == u"COM1" || p.device == u"COM2")
-            p.device = comPorts.at(p.device == u"COM2");
+    for (const NamedPort& p : ports) {
         nodes.push_back(std::make_unique<ProjectorNode>(p, settings, timing, clock));
         QObject::connect(nodes.back().get(), &ProjectorNode::problem, &app, &say);
     }

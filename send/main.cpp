@@ -1,5 +1,6 @@
 // orvik-send: the panel's commands from scripts and schedules, on one port
 // or on many at once, with no display.
+#include "commands/status_queries.h"
 #include "headless/command_words.h"
 #include "headless/outcome.h"
 #include "headless/ports_file.h"
@@ -124,10 +125,10 @@ int main(int argc, char* argv[])
             return usage(*error);
         plan.commands.append(std::get<Command>(parsed));
     }
-    const QString baud = parser.value(speed);
-    if (baud != u"19200" && baud != u"9600")
-        return usage(QStringLiteral("--speed is 19200 or 9600, not '%1'").arg(baud));
-    plan.settings = *parseLineSettings(baud + QStringLiteral(",N,8,1"));
+    const auto atSpeed = panelSettingsAt(parser.value(speed));
+    if (!atSpeed)
+        return usage(QStringLiteral("--speed is 19200 or 9600, not '%1'").arg(parser.value(speed)));
+    plan.settings = *atSpeed;
     const auto number = [&](const QCommandLineOption& option, int low, int high, int* out) {
         bool ok = false;
         *out = parser.value(option).toInt(&ok);
@@ -147,16 +148,9 @@ int main(int argc, char* argv[])
     plan.within = std::chrono::seconds(value);
     if (parser.isSet(until)) {
         plan.untilState = parser.value(until);
-        static const QStringList kPowerStates{"on",
-                                              "standby",
-                                              "count_down",
-                                              "cooling_down",
-                                              "power_abnormality",
-                                              "temperature_abnormality",
-                                              "key_input_prohibition"};
-        if (!kPowerStates.contains(plan.untilState))
-            return usage(
-                QStringLiteral("--until takes a power state: %1").arg(kPowerStates.join(QStringLiteral(", "))));
+        const QStringList powerStates = stateKeys(queries::kPower);
+        if (!powerStates.contains(plan.untilState))
+            return usage(QStringLiteral("--until takes a power state: %1").arg(powerStates.join(QStringLiteral(", "))));
     }
 
     QList<NamedPort> ports;
@@ -175,17 +169,12 @@ int main(int argc, char* argv[])
     if (ports.isEmpty())
         ports.append({QStringLiteral("COM1"), QStringLiteral("COM1"), 0});
     QSet<QString> names;
-    const auto comPorts =
-        choosePorts({{},
-                     {devicePathFromBytes(qgetenv("ORVIK_COM1")), devicePathFromBytes(qgetenv("ORVIK_COM2"))},
-                     orderedPorts(serialPortsOfThisMachine())});
-    for (NamedPort& p : ports) {
+    for (const NamedPort& p : ports) {
         if (names.contains(p.name))
             return usage(QStringLiteral("the name %1 is used twice").arg(p.name));
         names.insert(p.name);
-        if (p.device == u"COM1" || p.device == u"COM2")
-            p.device = comPorts.at(p.device == u"COM2");
     }
+    resolveComPorts(ports);
 
     raiseOpenFilesLimit();
     quitOnTerminationSignals();

@@ -14,17 +14,6 @@ QString label(const QString& value)
     return u'"' + out + u'"';
 }
 
-QStringList statesOf(const StatusQuery& query)
-{
-    QStringList states;
-    for (const StatusRow& row : query.table) {
-        const QString state = QString::fromLatin1(row.state.data(), qsizetype(row.state.size()));
-        if (!states.contains(state))
-            states.append(state);
-    }
-    return states;
-}
-
 } // namespace
 
 void Metrics::add(const QString& projector)
@@ -59,17 +48,19 @@ QByteArray Metrics::text() const
     for (const QString& name : order_)
         out += QStringLiteral("orvik_up{projector=%1} %2\n").arg(label(name)).arg(projectors_[name].up ? 1 : 0);
 
+    // One series a state, 1 for the current one, for projectors that said.
+    const auto oneOf = [&](const char* metric, const char* key, const StatusQuery& query, QString Projector::*current) {
+        const QStringList states = stateKeys(query);
+        for (const QString& name : order_) {
+            const QString now = projectors_.value(name).*current; // a copy: a const QMap gives values
+            for (const QString& state : now.isEmpty() ? QStringList() : states)
+                out += QStringLiteral("%1{projector=%2,%3=%4} %5\n")
+                           .arg(QLatin1String(metric), label(name), QLatin1String(key), label(state))
+                           .arg(state == now ? 1 : 0);
+        }
+    };
     family("orvik_power_state", "The projector's power state: 1 for the current state, 0 for the others.");
-    const QStringList powerStates = statesOf(queries::kPower);
-    for (const QString& name : order_) {
-        const Projector& p = projectors_[name];
-        if (p.power.isEmpty())
-            continue;
-        for (const QString& state : powerStates)
-            out += QStringLiteral("orvik_power_state{projector=%1,state=%2} %3\n")
-                       .arg(label(name), label(state))
-                       .arg(state == p.power ? 1 : 0);
-    }
+    oneOf("orvik_power_state", "state", queries::kPower, &Projector::power);
 
     family("orvik_lamp_hours", "Hours of lamp use, as the projector counts them.");
     for (const QString& name : order_)
@@ -77,16 +68,7 @@ QByteArray Metrics::text() const
             out += QStringLiteral("orvik_lamp_hours{projector=%1} %2\n").arg(label(name)).arg(*hours);
 
     family("orvik_input", "The selected input: 1 for the current input, 0 for the other.");
-    const QStringList inputs = statesOf(queries::kInput);
-    for (const QString& name : order_) {
-        const Projector& p = projectors_[name];
-        if (p.input.isEmpty())
-            continue;
-        for (const QString& input : inputs)
-            out += QStringLiteral("orvik_input{projector=%1,input=%2} %3\n")
-                       .arg(label(name), label(input))
-                       .arg(input == p.input ? 1 : 0);
-    }
+    oneOf("orvik_input", "input", queries::kInput, &Projector::input);
 
     family("orvik_reply_seconds", "Time from the last answered frame to the end of its reply.");
     for (const QString& name : order_)

@@ -70,6 +70,13 @@ std::optional<LineSettings> parseLineSettings(QStringView text)
     return LineSettings{*baud, *parity, *dataBits, *stopBits};
 }
 
+std::optional<LineSettings> panelSettingsAt(QStringView baud)
+{
+    if (baud != u"19200" && baud != u"9600")
+        return std::nullopt;
+    return parseLineSettings(baud.toString() + QStringLiteral(",N,8,1"));
+}
+
 QString formatLineSettings(const LineSettings& s)
 {
     static constexpr std::array kParity = {u'N', u'E', u'O', u'M', u'S'};

@@ -24,5 +24,8 @@ struct LineSettings {
 // parity letter may be either case. Anything else gives nothing.
 std::optional<LineSettings> parseLineSettings(QStringView text);
 QString formatLineSettings(const LineSettings& settings);
+// The panel's two settings, "19200,N,8,1" and "9600,N,8,1", by their speed;
+// nothing for any other.
+std::optional<LineSettings> panelSettingsAt(QStringView baud);
 
 } // namespace orvik

@@ -20,15 +20,17 @@ QString describeOpenFailure(const QString& name, const QString& choose, const QS
     const QString head = name == device ? device + QStringLiteral(": ") : QStringLiteral("%1 (%2): ").arg(name, device);
     using Kind = OpenFailure::Kind;
     switch (f.kind) {
-    case Kind::Missing:
+    case Kind::Missing: {
+        // The system's own words where it gave them.
+        const QString missing = f.detail.isEmpty() ? QStringLiteral("No such file or directory.") : f.detail;
         if (f.ports.isEmpty())
-            return head
-                   + QStringLiteral("No such file or directory. No serial ports found: plug in the adapter, "
-                                    "or choose a device with %1.")
+            return head + missing
+                   + QStringLiteral(" No serial ports found: plug in the adapter, or choose a device with %1.")
                          .arg(choose);
-        return head
-               + QStringLiteral("No such file or directory. Serial ports found: %1. Choose one with %2.")
+        return head + missing
+               + QStringLiteral(" Serial ports found: %1. Choose one with %2.")
                      .arg(f.ports.join(QStringLiteral(", ")), choose);
+    }
     case Kind::NoPermission:
         if (f.detail.isEmpty())
             return head

@@ -1,7 +1,11 @@
 #pragma once
 
 #include "serial/network_device.h"
+#ifdef Q_OS_WIN
+#include "serial/win_serial_device.h"
+#else
 #include "serial/qt_serial_device.h"
+#endif
 
 namespace orvik {
 
@@ -23,7 +27,11 @@ public:
 private:
     void select(const QString& path);
 
+#ifdef Q_OS_WIN
+    WinSerialDevice local_;
+#else
     QtSerialDevice local_;
+#endif
     NetworkDevice network_;
     ReconnectingDevice* active_ = &local_;
 };

@@ -1,7 +1,12 @@
 #include "serial/port_map.h"
 
 #include <QFileInfo>
+#include <QRegularExpression>
+#ifdef Q_OS_WIN
+#include <QSettings>
+#else
 #include <QSerialPortInfo>
+#endif
 #include <QStringDecoder>
 
 #include <algorithm>
@@ -44,24 +49,48 @@ std::array<QString, 2> choosePorts(const PortSources& sources)
             chosen[i] = sources.commandLine[i];
         else if (!sources.environment[i].isEmpty())
             chosen[i] = sources.environment[i];
+#ifndef Q_OS_WIN
         else if (qsizetype(i) < sources.available.size())
             chosen[i] = sources.available[qsizetype(i)];
-        else
+#endif
 #ifdef Q_OS_WIN
+        else // the system's own COM1 and COM2, whatever else there is
             chosen[i] = QStringLiteral("COM%1").arg(i + 1);
+        // The device namespace reaches COM10 and above too.
+        static const QRegularExpression comName(QStringLiteral("^COM[0-9]+$"),
+                                                QRegularExpression::CaseInsensitiveOption);
+        if (comName.match(chosen[i]).hasMatch())
+            chosen[i] = QStringLiteral("\\\\.\\") + chosen[i].toUpper();
 #else
+        else
             chosen[i] = QStringLiteral("/dev/ttyS%1").arg(i);
 #endif
     }
     return chosen;
 }
 
+PortSources portSourcesOf(std::array<QString, 2> commandLine)
+{
+    return {std::move(commandLine),
+            {devicePathFromBytes(qgetenv("ORVIK_COM1")), devicePathFromBytes(qgetenv("ORVIK_COM2"))},
+            orderedPorts(serialPortsOfThisMachine())};
+}
+
 QList<PortDescription> serialPortsOfThisMachine()
 {
-    // Qt leaves out the on-board UART slots that report no hardware.
     QList<PortDescription> ports;
+#ifdef Q_OS_WIN
+    // Where Windows lists the serial ports it has.
+    const QSettings map(QStringLiteral("HKEY_LOCAL_MACHINE\\HARDWARE\\DEVICEMAP\\SERIALCOMM"), QSettings::NativeFormat);
+    for (const QString& key : map.allKeys()) {
+        const QString name = map.value(key).toString();
+        ports.append({name, name});
+    }
+#else
+    // Qt leaves out the on-board UART slots that report no hardware.
     for (const QSerialPortInfo& info : QSerialPortInfo::availablePorts())
         ports.append({info.portName(), info.systemLocation()});
+#endif
     return ports;
 }
 

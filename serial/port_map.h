@@ -33,6 +33,10 @@ struct PortSources {
 // Windows), so that a warning names a device.
 std::array<QString, 2> choosePorts(const PortSources& sources);
 
+// The sources as they stand: the given command line, ORVIK_COM1 and
+// ORVIK_COM2, and this machine's ports.
+PortSources portSourcesOf(std::array<QString, 2> commandLine = {});
+
 // The serial ports this machine has (UART slots without hardware left out).
 QList<PortDescription> serialPortsOfThisMachine();
 

@@ -2,6 +2,7 @@
 // pseudo-terminal, over loopback: RFC 2217 and raw TCP.
 #include "serial/mscomm.h"
 #include "serial/port_device.h"
+#include "tests/support/loopback.h"
 #include "tools/sim/pty_projector.h"
 
 #include <QProcess>
@@ -15,15 +16,9 @@
 
 using namespace orvik;
 using sim::PtyProjector;
+using test::freePort;
 
 namespace {
-
-quint16 freePort()
-{
-    QTcpServer probe;
-    probe.listen(QHostAddress::LocalHost, 0);
-    return probe.serverPort();
-}
 
 // ser2net with a configuration of its own, serving one pty on one port.
 class Ser2net {
@@ -53,17 +48,10 @@ public:
         process_.start(QStandardPaths::findExecutable(QStringLiteral("ser2net"), {"/usr/sbin", "/usr/bin"}), args_);
         if (!process_.waitForStarted())
             return false;
-        for (int i = 0; i < 100; ++i) { // until it listens
-            QTcpSocket probe;
-            probe.connectToHost(QHostAddress::LocalHost, port_);
-            if (probe.waitForConnected(100)) {
-                probe.abort();
-                QTest::qWait(100);
-                return true;
-            }
-            QTest::qWait(50);
-        }
-        return false;
+        if (!test::listensSoon(port_))
+            return false;
+        QTest::qWait(100);
+        return true;
     }
     void stop()
     {

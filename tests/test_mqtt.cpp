@@ -1,6 +1,7 @@
 // orvik-mqtt as a site runs it: the real program, a real mosquitto on
 // 127.0.0.1 (its own configuration and port) and simulated projectors.
 // Read and written with mosquitto_sub and mosquitto_pub. Tolerances are generous.
+#include "tests/support/loopback.h"
 #include "tools/sim/pty_projector.h"
 
 #include <QEventLoop>
@@ -66,10 +67,8 @@ bool until(const std::function<bool()>& holds, std::chrono::milliseconds within 
 class Broker {
 public:
     Broker()
+        : port_(test::freePort())
     {
-        QTcpServer probe;
-        probe.listen(QHostAddress::LocalHost, 0);
-        port_ = probe.serverPort();
         QFile config(dir_.filePath(QStringLiteral("mosquitto.conf")));
         config.open(QIODevice::WriteOnly);
         config.write(
@@ -79,14 +78,7 @@ public:
     bool start()
     {
         process_.start(tool("mosquitto"), {QStringLiteral("-c"), dir_.filePath(QStringLiteral("mosquitto.conf"))});
-        for (int i = 0; i < 100; ++i) {
-            QTcpSocket probe;
-            probe.connectToHost(QHostAddress::LocalHost, port_);
-            if (probe.waitForConnected(100))
-                return true;
-            QTest::qWait(50);
-        }
-        return false;
+        return test::listensSoon(port_);
     }
     void stop()
     {

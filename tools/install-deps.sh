@@ -2,6 +2,7 @@
 # Installs the Debian packages the panel needs, and only those missing.
 #   tools/install-deps.sh run    to build and run the panel
 #   tools/install-deps.sh test   to build and run every test
+#   tools/install-deps.sh windows  to cross-build for Windows and run it under Wine
 set -euo pipefail
 
 profile=${1:-run}
@@ -17,8 +18,13 @@ case "$profile" in
     packages+=(clang clang-format libclang-rt-dev lintian desktop-file-utils ser2net prometheus systemd
       mosquitto mosquitto-clients)
     ;;
+  windows)
+    # MinGW-w64 and Wine; dpkg-dev and the host's Qt tools build Qt for
+    # Windows from Debian's source; zip packs it.
+    packages+=(g++-mingw-w64-x86-64-posix mingw-w64-tools wine ninja-build dpkg-dev qt6-base-dev-tools zip unzip)
+    ;;
   *)
-    echo "usage: $0 run|test" >&2
+    echo "usage: $0 run|test|windows" >&2
     exit 2
     ;;
 esac

@@ -1,7 +1,9 @@
 #!/usr/bin/env bash
-# Installs what is missing, builds, and runs every test: the plain suite,
-# the same suite under AddressSanitizer and UndefinedBehaviorSanitizer
-# (any report fails it), and a short run of each fuzz target.
+# Installs what is missing, builds, and runs every test: the format, the
+# plain suite, the clock test on the QTimer clock, the package, the same
+# suite under AddressSanitizer and UndefinedBehaviorSanitizer (any report
+# fails it), a short run of each fuzz target, and the Windows build under
+# Wine (the first run builds Qt for Windows, about half an hour).
 #   tools/test.sh            everything
 #   tools/test.sh --plain    the plain suite only
 set -euo pipefail
@@ -57,5 +59,9 @@ ctest --preset sanitize -j"$jobs"
 echo "== fuzzing, ${ORVIK_FUZZ_SECONDS:-30} s a target"
 tools/fuzz.sh "${ORVIK_FUZZ_SECONDS:-30}"
 
+echo "== the Windows build under Wine"
+tools/windows-build.sh
+tests/windows_check.sh
+
 # Every stage above stops the script on a failure; reaching here means all passed.
-echo "all: $((plain + $(count sanitize) + 3)) passed, 0 failed"
+echo "all: $((plain + $(count sanitize) + 3 + 1)) passed, 0 failed"

@@ -45,7 +45,10 @@ int main(int argc, char* argv[])
     const QCommandLineOption coolDown(QStringLiteral("cool-down"),
                                       QStringLiteral("After power-off STATUS says cooling down for <ms>."),
                                       QStringLiteral("ms"), QStringLiteral("0"));
-    parser.addOptions({silent, delay, split, gap, link, count, hours, warmUp, coolDown});
+    const QCommandLineOption record(QStringLiteral("record"),
+                                    QStringLiteral("Append every byte the projectors receive to <file>."),
+                                    QStringLiteral("file"));
+    parser.addOptions({silent, delay, split, gap, link, count, hours, warmUp, coolDown, record});
     parser.process(app);
 
     orvik::sim::PtyProjector::Options options;
@@ -65,6 +68,11 @@ int main(int argc, char* argv[])
     }
 
     orvik::raiseOpenFilesLimit(); // two descriptors a projector
+    QFile recording(parser.value(record));
+    if (parser.isSet(record) && !recording.open(QIODevice::WriteOnly | QIODevice::Append | QIODevice::Unbuffered)) {
+        std::fprintf(stderr, "orvik-projector-sim: cannot write %s\n", qPrintable(recording.fileName()));
+        return 1;
+    }
     std::vector<std::unique_ptr<orvik::sim::PtyProjector>> projectors;
     QStringList links;
     int status = 0;
@@ -86,6 +94,9 @@ int main(int argc, char* argv[])
             }
             links.append(path);
         }
+        if (recording.isOpen())
+            QObject::connect(projector.get(), &orvik::sim::PtyProjector::bytesReceived, &recording,
+                             [&recording](const QByteArray& bytes) { recording.write(bytes); });
         std::printf("%s\n", qPrintable(projector->devicePath()));
         projectors.push_back(std::move(projector));
     }
