@@ -1,5 +1,6 @@
 // orvik-mqtt: every projector of a ports file on an MQTT broker, with Home
 // Assistant discovery. No display.
+#include "headless/options.h"
 #include "headless/ports_file.h"
 #include "mqtt/bridge.h"
 #include "mqtt/mqtt_client.h"
@@ -87,10 +88,12 @@ int main(int argc, char* argv[])
                                       QStringLiteral("SECONDS"), QStringLiteral("3600"));
     const QCommandLineOption speed(QStringLiteral("speed"), QStringLiteral("19200 or 9600 baud (default 19200)."),
                                    QStringLiteral("BAUD"), QStringLiteral("19200"));
-    parser.addOptions({help, version, portsFile, broker, caFile, username, passwordFile, clientId, topicPrefix,
-                       discoveryPrefix, noDiscovery, poll, lampPoll, speed});
+    const QList<QCommandLineOption> options{help,        version,      portsFile, broker,      caFile,
+                                            username,    passwordFile, clientId,  topicPrefix, discoveryPrefix,
+                                            noDiscovery, poll,         lampPoll,  speed};
+    parser.addOptions(options);
     if (!parser.parse(QCoreApplication::arguments()))
-        return usage(parser.errorText());
+        return usage(parser.errorText() + QStringLiteral(" The options are: ") + optionNames(options) + u'.');
     if (parser.isSet(help)) {
         std::fputs(qPrintable(parser.helpText() + QLatin1String(kMore)), stdout);
         return 0;

@@ -201,8 +201,8 @@ void MqttClient::publish(const QString& topic, const QByteArray& payload, bool r
 {
     if (!connected_)
         return;
-    mosquitto_publish(mosq_, nullptr, topic.toUtf8().constData(), int(payload.size()), payload.constData(), kQos,
-                      retain);
+    mosquitto_publish(mosq_, nullptr, topic.toUtf8().constData(), int(payload.size()), payload.constData(),
+                      retain ? kQos : 0, retain);
     updateWriteInterest();
 }
 

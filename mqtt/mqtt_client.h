@@ -41,7 +41,9 @@ public:
     // that cannot be read); a broker that is not there is tried again.
     bool start(QString* error);
     bool isConnected() const { return connected_; }
-    // QoS 1. While disconnected nothing is kept: publish again on connected().
+    // Retained messages (states) at QoS 1, the others (results) at QoS 0, so
+    // that a flood of results is never held waiting for acknowledgements.
+    // While disconnected nothing is kept: publish again on connected().
     void publish(const QString& topic, const QByteArray& payload, bool retain);
     void subscribe(const QString& topic);
     // Publishes what must go out before the end, then disconnects; waits for

@@ -2,6 +2,7 @@
 // or on many at once, with no display.
 #include "commands/status_queries.h"
 #include "headless/command_words.h"
+#include "headless/options.h"
 #include "headless/outcome.h"
 #include "headless/ports_file.h"
 #include "send/fleet.h"
@@ -102,9 +103,11 @@ int main(int argc, char* argv[])
                                         QStringLiteral("Write the results to FILE for node_exporter's textfile "
                                                        "collector."),
                                         QStringLiteral("FILE"));
-    parser.addOptions({help, version, port, portsFile, speed, gap, timeout, parallel, json, until, within, prometheus});
+    const QList<QCommandLineOption> options{help,    version,  port, portsFile, speed,  gap,
+                                            timeout, parallel, json, until,     within, prometheus};
+    parser.addOptions(options);
     if (!parser.parse(QCoreApplication::arguments()))
-        return usage(parser.errorText());
+        return usage(parser.errorText() + QStringLiteral(" The options are: ") + optionNames(options) + u'.');
     if (parser.isSet(help)) {
         std::fputs(qPrintable(parser.helpText() + QLatin1String(kExitCodes)), stdout);
         return 0;

@@ -84,7 +84,8 @@ QList<PortDescription> serialPortsOfThisMachine()
     const QSettings map(QStringLiteral("HKEY_LOCAL_MACHINE\\HARDWARE\\DEVICEMAP\\SERIALCOMM"), QSettings::NativeFormat);
     for (const QString& key : map.allKeys()) {
         const QString name = map.value(key).toString();
-        ports.append({name, name});
+        if (!name.isEmpty())
+            ports.append({name, name});
     }
 #else
     // Qt leaves out the on-board UART slots that report no hardware.

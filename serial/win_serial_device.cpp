@@ -2,6 +2,7 @@
 
 #include "serial/port_map.h"
 
+#include <QTimer>
 #include <QWinEventNotifier>
 
 #include <windows.h>
@@ -9,7 +10,7 @@
 namespace orvik {
 namespace {
 
-constexpr DWORD kReadChunk = 1024;
+constexpr DWORD kReadChunk = 1024; // the receive buffer
 
 QString systemMessage(DWORD code)
 {
@@ -59,7 +60,7 @@ struct WinSerialDevice::Io {
     HANDLE port = INVALID_HANDLE_VALUE;
     OVERLAPPED read{};
     OVERLAPPED write{};
-    char buffer[kReadChunk];
+    char byte = 0;
     QByteArray inFlight;
     std::unique_ptr<QWinEventNotifier> readDone;
     std::unique_ptr<QWinEventNotifier> writeDone;
@@ -110,9 +111,10 @@ bool WinSerialDevice::connectLine(OpenFailure* why)
         }
         return false;
     }
-    // Reads come back at once with what is there, or with the first byte
-    // that arrives, or empty after a second.
-    COMMTIMEOUTS timeouts{MAXDWORD, MAXDWORD, 1000, 0, 0};
+    // No time-outs: a read of one byte ends when that byte arrives. (The
+    // communications events and the read time-out special cases are where
+    // emulations such as Wine differ; a one-byte read is the same everywhere.)
+    COMMTIMEOUTS timeouts{0, 0, 0, 0, 0};
     if (!SetupComm(port, kReadChunk, DWORD(kOutBufferSize)) || !SetCommTimeouts(port, &timeouts)
         || !applyTo(port, settings())) {
         reason = {OpenFailure::Kind::Other, systemMessage(GetLastError()), 0, {}};
@@ -173,13 +175,31 @@ QByteArray WinSerialDevice::readLine()
 
 void WinSerialDevice::startRead()
 {
-    ResetEvent(io_->read.hEvent);
-    // Done at once or later, the event says so: onReadDone() takes it.
-    if (!ReadFile(io_->port, io_->buffer, kReadChunk, nullptr, &io_->read) && GetLastError() != ERROR_IO_PENDING) {
-        lose(systemMessage(GetLastError()));
-        return;
+    // What is there already comes at once; the first read left pending is
+    // finished by onReadDone().
+    const qsizetype before = incoming_.size();
+    for (;;) {
+        ResetEvent(io_->read.hEvent);
+        DWORD got = 0;
+        if (!ReadFile(io_->port, &io_->byte, 1, &got, &io_->read)) {
+            if (GetLastError() != ERROR_IO_PENDING) {
+                lose(systemMessage(GetLastError()));
+                return;
+            }
+            io_->readDone->setEnabled(true);
+            break;
+        }
+        if (got == 0) { // not expected without time-outs: try again shortly rather than spin
+            QTimer::singleShot(100, this, [this] {
+                if (isLive())
+                    startRead();
+            });
+            break;
+        }
+        incoming_.append(io_->byte);
     }
-    io_->readDone->setEnabled(true);
+    if (incoming_.size() > before)
+        emit received();
 }
 
 void WinSerialDevice::onReadDone()
@@ -190,13 +210,12 @@ void WinSerialDevice::onReadDone()
         lose(systemMessage(GetLastError()));
         return;
     }
-    if (got > 0) {
-        incoming_.append(io_->buffer, qsizetype(got));
-        emit received();
-        if (!isLive())
-            return;
-    }
+    if (got == 1)
+        incoming_.append(io_->byte);
+    const qsizetype arrived = incoming_.size();
     startRead();
+    if (isLive() && arrived > 0 && incoming_.size() == arrived)
+        emit received(); // startRead() found nothing more to announce with it
 }
 
 void WinSerialDevice::startWrite()

@@ -73,6 +73,7 @@ int main(int argc, char* argv[])
     click(form.control(QStringLiteral("Command17"))); // POWER ON
     runFor(300);
     report(form, "POWER ON");
+    runFor(900); // past the reply time-out and the display clear, as a person would be
     click(form.control(QStringLiteral("Command44"))); // STATUS
     runFor(300);
     report(form, "STATUS");
