@@ -87,7 +87,10 @@ int runMqtt(const char* mqttPath, const char* simPath)
     probe.close();
     QFile config(dir.filePath(QStringLiteral("mosquitto.conf")));
     config.open(QIODevice::WriteOnly);
-    config.write(QStringLiteral("listener %1 127.0.0.1\nallow_anonymous true\npersistence false\nset_tcp_nodelay true\n").arg(port).toUtf8());
+    config.write(
+        QStringLiteral("listener %1 127.0.0.1\nallow_anonymous true\npersistence false\nset_tcp_nodelay true\n")
+            .arg(port)
+            .toUtf8());
     config.close();
     QProcess broker;
     broker.start(mosquitto, {QStringLiteral("-c"), config.fileName()});
