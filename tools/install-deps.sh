@@ -20,8 +20,10 @@ case "$profile" in
     ;;
   windows)
     # MinGW-w64 and Wine; dpkg-dev and the host's Qt tools build Qt for
-    # Windows from Debian's source; zip packs it.
-    packages+=(g++-mingw-w64-x86-64-posix mingw-w64-tools wine ninja-build dpkg-dev qt6-base-dev-tools zip unzip)
+    # Windows from Debian's source; zip packs it; Xvfb, xdotool and
+    # ImageMagick click the program under Wine and look at it.
+    packages+=(g++-mingw-w64-x86-64-posix mingw-w64-tools wine ninja-build dpkg-dev qt6-base-dev-tools zip unzip
+      xvfb xauth x11-utils xdotool imagemagick)
     ;;
   *)
     echo "usage: $0 run|test|windows" >&2
