@@ -41,7 +41,7 @@ sudo=()
 if [ "$(id -u)" -ne 0 ]; then
   if ! command -v sudo >/dev/null; then
     echo "Missing packages: ${missing[*]}" >&2
-    echo "Run this as root, or install sudo, to install them." >&2
+    echo "To install them, run as root or install sudo." >&2
     exit 1
   fi
   sudo=(sudo)
