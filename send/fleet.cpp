@@ -49,8 +49,8 @@ public:
 private:
     void next()
     {
-        if (!lost_.isEmpty())
-            return failPort(lost_);
+        if (!lost_.isEmpty()) // lost between two commands, or while waiting for a state
+            return waiting_ ? onUntilOutcome(portFailure(lost_)) : failPort(lost_);
         if (index_ < plan_.commands.size())
             return exchange_.run(plan_.commands[index_]);
         if (!plan_.untilState.isEmpty())
@@ -68,9 +68,7 @@ private:
             return failPort(outcome.error);
         const Command& command = plan_.commands[index_++];
         results_.result(port_, command, outcome);
-        status_ = worse(status_, outcome.portFailed ? ExitStatus::PortFailed
-                                 : outcome.ok       ? ExitStatus::Ok
-                                                    : ExitStatus::Unanswered);
+        status_ = worse(status_, outcome.ok ? ExitStatus::Ok : ExitStatus::Unanswered);
         if (plan_.gap > 0ms && index_ < plan_.commands.size())
             pause_->start(plan_.gap);
         else
