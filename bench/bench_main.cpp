@@ -9,6 +9,7 @@
 #include "app/form1.h"
 #include "bench/far_end.h"
 #include "bench/fleet_bench.h"
+#include "bench/measure.h"
 #include "bench/mqtt_bench.h"
 #include "bench/process_stats.h"
 #include "serial/traffic_rendering.h"
@@ -40,6 +41,8 @@
 using namespace orvik;
 using namespace std::chrono_literals;
 using bench::FarEnd;
+using bench::percentile;
+using bench::runFor;
 using Steady = std::chrono::steady_clock;
 
 namespace {
@@ -50,22 +53,6 @@ public:
 };
 
 double toMs(Steady::duration d) { return std::chrono::duration<double, std::milli>(d).count(); }
-
-void runFor(std::chrono::milliseconds duration)
-{
-    QEventLoop loop;
-    QTimer::singleShot(duration, &loop, &QEventLoop::quit);
-    loop.exec();
-}
-
-double percentile(std::vector<double> values, double p)
-{
-    if (values.empty())
-        return 0;
-    std::sort(values.begin(), values.end());
-    const auto index = std::size_t(std::ceil(p / 100.0 * double(values.size()))) - 1;
-    return values[std::min(index, values.size() - 1)];
-}
 
 double mean(const std::vector<double>& values)
 {

@@ -1,5 +1,7 @@
 #include "bench/fleet_bench.h"
 
+#include "bench/measure.h"
+
 #include "tools/sim/pty_projector.h"
 
 #include <QCoreApplication>
@@ -69,11 +71,6 @@ Run runSend(const char* sendPath, const QStringList& args)
     if (run.exitCode != 0)
         std::fprintf(stderr, "%s", process.readAllStandardError().left(400).constData());
     return run;
-}
-
-void row(const QString& measure, const QString& result, const QString& target)
-{
-    std::printf("| %s | %s | %s |\n", qPrintable(measure), qPrintable(result), qPrintable(target));
 }
 
 } // namespace
@@ -151,8 +148,7 @@ int runFleet(const char* sendPath, const char* simPath)
         if (took >= 0)
             firstByte.push_back(took);
     }
-    std::sort(firstByte.begin(), firstByte.end());
-    const double median = firstByte.empty() ? -1 : firstByte[firstByte.size() / 2];
+    const double median = percentile(firstByte, 50);
     row(QStringLiteral("process start to first byte on the line, median of %1").arg(firstByte.size()),
         QStringLiteral("%1 ms").arg(median, 0, 'f', 1), QStringLiteral("under 50 ms"));
 

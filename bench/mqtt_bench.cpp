@@ -1,5 +1,7 @@
 #include "bench/mqtt_bench.h"
 
+#include "bench/measure.h"
+
 #include "mqtt/mqtt_client.h"
 #include "tools/sim/pty_projector.h"
 
@@ -27,13 +29,6 @@ using namespace std::chrono_literals;
 constexpr int kProjectors = 100;
 constexpr int kSamples = 200;
 
-void runFor(std::chrono::milliseconds duration)
-{
-    QEventLoop loop;
-    QTimer::singleShot(duration, &loop, &QEventLoop::quit);
-    loop.exec();
-}
-
 // Seconds of CPU a process has used, from /proc.
 double cpuOf(qint64 pid)
 {
@@ -55,19 +50,6 @@ long peakKbOf(qint64 pid)
         if (line.startsWith("VmHWM:"))
             return line.mid(6).trimmed().split(' ').first().toLong();
     return 0;
-}
-
-double percentile(std::vector<double> values, double p)
-{
-    if (values.empty())
-        return -1;
-    std::sort(values.begin(), values.end());
-    return values[std::min(values.size() - 1, std::size_t(p * double(values.size())))];
-}
-
-void row(const QString& measure, const QString& result, const QString& target)
-{
-    std::printf("| %s | %s | %s |\n", qPrintable(measure), qPrintable(result), qPrintable(target));
 }
 
 } // namespace
@@ -167,8 +149,8 @@ int runMqtt(const char* mqttPath, const char* simPath)
             .arg(latencies.size())
             .arg(kSamples),
         QStringLiteral("%1 / %2 ms")
-            .arg(percentile(latencies, 0.5), 0, 'f', 2)
-            .arg(percentile(latencies, 0.95), 0, 'f', 2),
+            .arg(percentile(latencies, 50), 0, 'f', 2)
+            .arg(percentile(latencies, 95), 0, 'f', 2),
         QStringLiteral("under 10 / under 30 ms"));
     row(QStringLiteral("peak resident memory of orvik-mqtt, %1 projectors").arg(kProjectors),
         QStringLiteral("%1 MB").arg(double(peakKbOf(service.processId())) / 1024.0, 0, 'f', 1),

@@ -16,6 +16,20 @@ constexpr Millis kReopenEvery = 1000ms; // as a lost device is tried again
 
 Command word(const char* text) { return std::get<Command>(parseCommand(QString::fromLatin1(text))); }
 
+// The polls, parsed once rather than at every tick.
+struct Polls {
+    Command status = word("status");
+    Command mode = word("mode");
+    Command setting = word("setting");
+    Command lampTime = word("l-time");
+};
+
+const Polls& polls()
+{
+    static const Polls parsed;
+    return parsed;
+}
+
 } // namespace
 
 ProjectorNode::ProjectorNode(NamedPort port, LineSettings settings, Timing timing, Clock& clock, QObject* parent)
@@ -93,17 +107,16 @@ void ProjectorNode::poll(bool lamp)
 {
     if (!open_)
         return;
-    const auto queue = [this](const char* text) {
-        const Command command = word(text);
+    const auto queue = [this](const Command& command) {
         if (std::none_of(polls_.begin(), polls_.end(), [&](const Command& c) { return c.frame == command.frame; }))
             polls_.push_back(command);
     };
     if (lamp) {
-        queue("l-time");
+        queue(polls().lampTime);
     } else {
-        queue("status");
-        queue("mode");
-        queue("setting");
+        queue(polls().status);
+        queue(polls().mode);
+        queue(polls().setting);
     }
     next();
 }
@@ -162,9 +175,9 @@ void ProjectorNode::onOutcome(const Outcome& outcome)
         // What a power or input command changed is asked for at once.
         const QString& frame = done.command.frame;
         if (outcome.ok && (frame == commandFrame(codes::kPowerOn) || frame == commandFrame(codes::kPowerOff)))
-            polls_.push_front(word("status"));
+            polls_.push_front(polls().status);
         else if (outcome.ok && (frame == commandFrame(codes::kInputPc) || frame == commandFrame(codes::kInputVideo)))
-            polls_.push_front(word("mode"));
+            polls_.push_front(polls().mode);
     }
     next();
 }
