@@ -1,7 +1,7 @@
 #include "app/accessibility.h"
 
 #include "app/form1.h"
-#include "ui/caption.h"
+#include "panel/caption.h"
 
 #include <QAccessible>
 #include <QAccessibleWidget>

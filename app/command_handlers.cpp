@@ -2,12 +2,12 @@
 // and the wiring of every control's event to its handler.
 #include "app/form1.h"
 
-#include "commands/projector_commands.h"
-#include "commands/status_queries.h"
-#include "serial/exchange_engine.h"
-#include "ui/command_button.h"
-#include "ui/option_button.h"
-#include "ui/timer.h"
+#include "panel/exchange_engine.h"
+#include "panel/projector_commands.h"
+#include "panel/timer.h"
+#include "protocol/status_queries.h"
+#include "widgets/command_button.h"
+#include "widgets/option_button.h"
 
 namespace orvik {
 

@@ -1,6 +1,6 @@
 #include "app/command_line.h"
 
-#include "serial/port_map.h"
+#include "link/port_map.h"
 
 #include <QCommandLineParser>
 #include <QStandardPaths>

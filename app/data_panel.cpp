@@ -2,8 +2,8 @@
 // switches between the compact window and the data panel.
 #include "app/form1.h"
 
-#include "ui/command_button.h"
-#include "ui/timer.h"
+#include "panel/timer.h"
+#include "widgets/command_button.h"
 
 namespace orvik {
 namespace {

@@ -1,9 +1,9 @@
 #pragma once
 
 #include "app/layout.h"
-#include "serial/form_state.h"
-#include "serial/mscomm.h"
-#include "ui/failure.h"
+#include "panel/failure.h"
+#include "panel/form_state.h"
+#include "panel/mscomm.h"
 
 #include <QHash>
 #include <QWidget>

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "ui/twips.h"
+#include "panel/twips.h"
 
 #include <cstdint>
 #include <optional>

@@ -1,10 +1,10 @@
 #include "app/command_line.h"
 #include "app/form1.h"
-#include "serial/port_device.h"
-#include "serial/port_map.h"
-#include "ui/clock.h"
-#include "ui/exit_signals.h"
-#include "ui/modal_warning_box.h"
+#include "core/clock.h"
+#include "core/exit_signals.h"
+#include "link/port_device.h"
+#include "link/port_map.h"
+#include "widgets/modal_warning_box.h"
 
 #include <QApplication>
 #include <QDir>

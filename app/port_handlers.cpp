@@ -2,10 +2,10 @@
 #include "app/form1.h"
 
 #include "app/layout.h"
-#include "ui/frame.h"
-#include "ui/option_button.h"
-#include "ui/timer.h"
-#include "ui/warning_box.h"
+#include "panel/timer.h"
+#include "panel/warning_box.h"
+#include "widgets/frame.h"
+#include "widgets/option_button.h"
 
 #include <QGuiApplication>
 #include <QScreen>

@@ -12,12 +12,12 @@
 #include "bench/measure.h"
 #include "bench/mqtt_bench.h"
 #include "bench/process_stats.h"
-#include "serial/traffic_rendering.h"
+#include "core/clock.h"
+#include "panel/caption.h"
+#include "panel/timer.h"
+#include "panel/warning_box.h"
+#include "protocol/traffic_rendering.h"
 #include "tools/sim/pty_projector.h"
-#include "ui/caption.h"
-#include "ui/clock.h"
-#include "ui/timer.h"
-#include "ui/warning_box.h"
 
 #include <QApplication>
 #include <QCommandLineParser>

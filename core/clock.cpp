@@ -1,4 +1,4 @@
-#include "ui/clock.h"
+#include "core/clock.h"
 
 #include <QObject>
 #include <QTimer>

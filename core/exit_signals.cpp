@@ -1,4 +1,4 @@
-#include "ui/exit_signals.h"
+#include "core/exit_signals.h"
 
 #include <QCoreApplication>
 

@@ -1,4 +1,4 @@
-#include "ui/process_limits.h"
+#include "core/process_limits.h"
 
 #include <QtGlobal>
 

@@ -1,6 +1,6 @@
 #include "headless/ports_file.h"
 
-#include "serial/port_map.h"
+#include "link/port_map.h"
 
 #include <QFile>
 #include <QRegularExpression>

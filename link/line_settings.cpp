@@ -1,4 +1,4 @@
-#include "serial/line_settings.h"
+#include "link/line_settings.h"
 
 #include <QList>
 

@@ -1,4 +1,4 @@
-#include "serial/network_device.h"
+#include "link/network_device.h"
 
 #include <QTcpSocket>
 #include <QUrl>

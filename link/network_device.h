@@ -1,7 +1,7 @@
 #pragma once
 
-#include "serial/reconnecting_device.h"
-#include "serial/telnet.h"
+#include "link/reconnecting_device.h"
+#include "link/telnet.h"
 
 #include <QTimer>
 

@@ -1,4 +1,4 @@
-#include "serial/open_failure.h"
+#include "link/open_failure.h"
 
 namespace orvik {
 

@@ -1,4 +1,4 @@
-#include "serial/port_device.h"
+#include "link/port_device.h"
 
 namespace orvik {
 

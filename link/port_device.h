@@ -1,10 +1,10 @@
 #pragma once
 
-#include "serial/network_device.h"
+#include "link/network_device.h"
 #ifdef Q_OS_WIN
-#include "serial/win_serial_device.h"
+#include "link/win_serial_device.h"
 #else
-#include "serial/qt_serial_device.h"
+#include "link/qt_serial_device.h"
 #endif
 
 namespace orvik {

@@ -1,4 +1,4 @@
-#include "serial/port_map.h"
+#include "link/port_map.h"
 
 #include <QFileInfo>
 #include <QRegularExpression>

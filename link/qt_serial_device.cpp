@@ -1,6 +1,6 @@
-#include "serial/qt_serial_device.h"
+#include "link/qt_serial_device.h"
 
-#include "serial/port_map.h"
+#include "link/port_map.h"
 
 #include <QFile>
 #include <QFileInfo>

@@ -1,4 +1,4 @@
-#include "serial/reconnecting_device.h"
+#include "link/reconnecting_device.h"
 
 namespace orvik {
 

@@ -1,4 +1,4 @@
-#include "serial/serial_device.h"
+#include "link/serial_device.h"
 
 namespace orvik {
 

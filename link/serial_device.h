@@ -1,7 +1,7 @@
 #pragma once
 
-#include "serial/line_settings.h"
-#include "serial/open_failure.h"
+#include "link/line_settings.h"
+#include "link/open_failure.h"
 
 #include <QByteArray>
 #include <QObject>

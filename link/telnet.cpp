@@ -1,4 +1,4 @@
-#include "serial/telnet.h"
+#include "link/telnet.h"
 
 namespace orvik::telnet {
 namespace {

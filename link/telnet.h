@@ -1,6 +1,6 @@
 #pragma once
 
-#include "serial/line_settings.h"
+#include "link/line_settings.h"
 
 #include <QByteArray>
 

@@ -1,6 +1,6 @@
-#include "serial/win_serial_device.h"
+#include "link/win_serial_device.h"
 
-#include "serial/port_map.h"
+#include "link/port_map.h"
 
 #include <QTimer>
 #include <QWinEventNotifier>

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "serial/reconnecting_device.h"
+#include "link/reconnecting_device.h"
 
 #include <QByteArray>
 

@@ -1,14 +1,14 @@
 // orvik-mqtt: every projector of a ports file on an MQTT broker, with Home
 // Assistant discovery. No display.
+#include "core/clock.h"
+#include "core/exit_signals.h"
+#include "core/process_limits.h"
 #include "headless/options.h"
 #include "headless/ports_file.h"
+#include "link/port_map.h"
 #include "mqtt/bridge.h"
 #include "mqtt/mqtt_client.h"
 #include "mqtt/projector_node.h"
-#include "serial/port_map.h"
-#include "ui/clock.h"
-#include "ui/exit_signals.h"
-#include "ui/process_limits.h"
 
 #include <QCommandLineParser>
 #include <QCoreApplication>

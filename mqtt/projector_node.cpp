@@ -1,9 +1,9 @@
 #include "mqtt/projector_node.h"
 
-#include "commands/status_queries.h"
-#include "headless/exchange.h"
-#include "serial/open_failure.h"
-#include "serial/port_device.h"
+#include "link/open_failure.h"
+#include "link/port_device.h"
+#include "protocol/exchange.h"
+#include "protocol/status_queries.h"
 
 #include <algorithm>
 

@@ -1,10 +1,10 @@
 #pragma once
 
-#include "headless/command_words.h"
-#include "headless/outcome.h"
+#include "core/clock.h"
 #include "headless/ports_file.h"
-#include "serial/line_settings.h"
-#include "ui/clock.h"
+#include "link/line_settings.h"
+#include "protocol/command_words.h"
+#include "protocol/outcome.h"
 
 #include <QHash>
 #include <QObject>

@@ -1,9 +1,9 @@
-#include "serial/exchange_engine.h"
+#include "panel/exchange_engine.h"
 
-#include "serial/mscomm.h"
-#include "serial/traffic_rendering.h"
-#include "ui/caption.h"
-#include "ui/timer.h"
+#include "panel/caption.h"
+#include "panel/mscomm.h"
+#include "panel/timer.h"
+#include "protocol/traffic_rendering.h"
 
 namespace orvik {
 

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "serial/form_state.h"
+#include "panel/form_state.h"
 
 #include <QObject>
 

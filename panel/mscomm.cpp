@@ -1,4 +1,4 @@
-#include "serial/mscomm.h"
+#include "panel/mscomm.h"
 
 #include <QtGlobal>
 

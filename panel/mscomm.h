@@ -1,8 +1,8 @@
 #pragma once
 
-#include "serial/line_settings.h"
-#include "serial/serial_device.h"
-#include "ui/failure.h"
+#include "link/line_settings.h"
+#include "link/serial_device.h"
+#include "panel/failure.h"
 
 #include <QObject>
 

@@ -1,8 +1,8 @@
-#include "commands/projector_commands.h"
+#include "panel/projector_commands.h"
 
-#include "serial/exchange_engine.h"
-#include "ui/caption.h"
-#include "ui/timer.h"
+#include "panel/caption.h"
+#include "panel/exchange_engine.h"
+#include "panel/timer.h"
 
 namespace orvik {
 namespace {

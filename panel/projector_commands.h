@@ -1,7 +1,7 @@
 #pragma once
 
-#include "commands/command_set.h"
-#include "ui/clock.h"
+#include "core/clock.h"
+#include "protocol/command_set.h"
 
 #include <cstdint>
 

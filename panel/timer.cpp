@@ -1,4 +1,4 @@
-#include "ui/timer.h"
+#include "panel/timer.h"
 
 namespace orvik {
 

@@ -1,4 +1,4 @@
-#include "commands/command_set.h"
+#include "protocol/command_set.h"
 
 #include <array>
 

@@ -1,6 +1,6 @@
-#include "headless/command_words.h"
+#include "protocol/command_words.h"
 
-#include "commands/status_queries.h"
+#include "protocol/status_queries.h"
 
 #include <QRegularExpression>
 

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "commands/command_set.h"
+#include "protocol/command_set.h"
 
 #include <QString>
 #include <QStringList>

@@ -1,6 +1,6 @@
-#include "headless/exchange.h"
+#include "protocol/exchange.h"
 
-#include "serial/serial_device.h"
+#include "link/serial_device.h"
 
 #include <algorithm>
 

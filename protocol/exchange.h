@@ -1,8 +1,8 @@
 #pragma once
 
-#include "headless/command_words.h"
-#include "headless/outcome.h"
-#include "ui/clock.h"
+#include "core/clock.h"
+#include "protocol/command_words.h"
+#include "protocol/outcome.h"
 
 #include <QByteArray>
 #include <QElapsedTimer>

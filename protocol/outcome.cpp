@@ -1,7 +1,7 @@
-#include "headless/outcome.h"
+#include "protocol/outcome.h"
 
-#include "commands/status_queries.h"
-#include "serial/traffic_rendering.h"
+#include "protocol/status_queries.h"
+#include "protocol/traffic_rendering.h"
 
 #include <QJsonValue>
 #include <QRegularExpression>

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "headless/command_words.h"
+#include "protocol/command_words.h"
 
 #include <QByteArray>
 #include <QJsonObject>

@@ -1,6 +1,6 @@
-#include "commands/status_queries.h"
+#include "protocol/status_queries.h"
 
-#include "commands/command_set.h"
+#include "protocol/command_set.h"
 
 #include <array>
 

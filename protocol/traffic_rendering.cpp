@@ -1,4 +1,4 @@
-#include "serial/traffic_rendering.h"
+#include "protocol/traffic_rendering.h"
 
 namespace orvik {
 

@@ -1,8 +1,8 @@
 #include "send/fleet.h"
 
-#include "headless/exchange.h"
-#include "serial/open_failure.h"
-#include "serial/port_device.h"
+#include "link/open_failure.h"
+#include "link/port_device.h"
+#include "protocol/exchange.h"
 
 #include <QElapsedTimer>
 

@@ -1,17 +1,17 @@
 // orvik-send: the panel's commands from scripts and schedules, on one port
 // or on many at once, with no display.
-#include "commands/status_queries.h"
-#include "headless/command_words.h"
+#include "core/clock.h"
+#include "core/exit_signals.h"
+#include "core/process_limits.h"
 #include "headless/options.h"
-#include "headless/outcome.h"
 #include "headless/ports_file.h"
+#include "link/line_settings.h"
+#include "link/port_map.h"
+#include "protocol/command_words.h"
+#include "protocol/outcome.h"
+#include "protocol/status_queries.h"
 #include "send/fleet.h"
 #include "send/metrics.h"
-#include "serial/line_settings.h"
-#include "serial/port_map.h"
-#include "ui/clock.h"
-#include "ui/exit_signals.h"
-#include "ui/process_limits.h"
 
 #include <QCommandLineParser>
 #include <QCoreApplication>

@@ -1,6 +1,6 @@
 #include "send/metrics.h"
 
-#include "commands/status_queries.h"
+#include "protocol/status_queries.h"
 
 #include <QSaveFile>
 

@@ -1,7 +1,7 @@
 #pragma once
 
-#include "headless/command_words.h"
-#include "headless/outcome.h"
+#include "protocol/command_words.h"
+#include "protocol/outcome.h"
 
 #include <QList>
 #include <QMap>

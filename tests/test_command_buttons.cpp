@@ -1,8 +1,8 @@
 // One-shot buttons and status queries, clicked as the operator does.
+#include "panel/timer.h"
 #include "tests/support/controls.h"
 #include "tests/support/form_fixture.h"
-#include "ui/command_button.h"
-#include "ui/timer.h"
+#include "widgets/command_button.h"
 
 #include <QLabel>
 #include <QTest>

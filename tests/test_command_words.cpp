@@ -1,7 +1,7 @@
 // The headless programs' command words and the reading of replies.
-#include "commands/status_queries.h"
-#include "headless/command_words.h"
-#include "headless/outcome.h"
+#include "protocol/command_words.h"
+#include "protocol/outcome.h"
+#include "protocol/status_queries.h"
 
 #include <QTest>
 

@@ -1,9 +1,9 @@
 // The hidden data panel: Ctrl+H, the toggle button and what each height
 // lets the operator see.
+#include "panel/timer.h"
 #include "tests/support/controls.h"
 #include "tests/support/form_fixture.h"
-#include "ui/command_button.h"
-#include "ui/timer.h"
+#include "widgets/command_button.h"
 
 #include <QTest>
 

@@ -1,7 +1,7 @@
 // The serial control through a real device server (ser2net) standing on a
 // pseudo-terminal, over loopback: RFC 2217 and raw TCP.
-#include "serial/mscomm.h"
-#include "serial/port_device.h"
+#include "link/port_device.h"
+#include "panel/mscomm.h"
 #include "tests/support/loopback.h"
 #include "tools/sim/pty_projector.h"
 

@@ -1,11 +1,11 @@
 // The real window, the real serial port and the real clock against the
 // simulated projector on a pseudo-terminal. Timing tolerances are generous.
 #include "app/form1.h"
+#include "core/clock.h"
+#include "panel/caption.h"
 #include "tests/support/controls.h"
 #include "tests/support/recording_warning_box.h"
 #include "tools/sim/pty_projector.h"
-#include "ui/caption.h"
-#include "ui/clock.h"
 
 #include <QFileInfo>
 #include <QProcess>

@@ -1,13 +1,13 @@
 // The exchange engine: sending, receiving, the reply time-out and the
 // display clear, on a fake device and the hand-driven clock.
-#include "commands/command_set.h"
-#include "commands/status_queries.h"
-#include "serial/exchange_engine.h"
-#include "serial/mscomm.h"
+#include "panel/exchange_engine.h"
+#include "panel/mscomm.h"
+#include "panel/timer.h"
+#include "protocol/command_set.h"
+#include "protocol/status_queries.h"
 #include "tests/support/fake_serial_device.h"
 #include "tests/support/manual_clock.h"
 #include "tests/support/text_line.h"
-#include "ui/timer.h"
 
 #include <QTest>
 

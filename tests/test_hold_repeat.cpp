@@ -1,9 +1,9 @@
 // Press-and-hold: what a hold sends and when, and the periods it leaves
 // behind, on the hand-driven clock with real mouse events.
+#include "panel/timer.h"
 #include "tests/support/controls.h"
 #include "tests/support/form_fixture.h"
-#include "ui/command_button.h"
-#include "ui/timer.h"
+#include "widgets/command_button.h"
 
 #include <QTest>
 

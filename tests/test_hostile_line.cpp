@@ -1,12 +1,12 @@
 // Whatever comes down the line: every byte value, NULs, floods of
 // megabytes, replies cut at every position. The panel stays responsive,
 // its memory stays bounded, and its lines show only the traffic rendering.
-#include "serial/exchange_engine.h"
-#include "serial/traffic_rendering.h"
+#include "core/clock.h"
+#include "panel/exchange_engine.h"
+#include "protocol/traffic_rendering.h"
 #include "tests/support/controls.h"
 #include "tests/support/form_fixture.h"
 #include "tools/sim/pty_projector.h"
-#include "ui/clock.h"
 
 #include <QRandomGenerator>
 #include <QTest>

@@ -1,5 +1,5 @@
 // The settings string of the serial control.
-#include "serial/line_settings.h"
+#include "link/line_settings.h"
 
 #include <QTest>
 

@@ -1,6 +1,6 @@
 // Which devices COM1 and COM2 are, and what a failed opening tells the user.
-#include "serial/open_failure.h"
-#include "serial/port_map.h"
+#include "link/open_failure.h"
+#include "link/port_map.h"
 
 #include <QFile>
 #include <QTemporaryDir>

@@ -1,7 +1,7 @@
 // The serial control on a real pseudo-terminal: bytes, line settings,
 // a port held by another program, a missing device, a far end that goes.
-#include "serial/mscomm.h"
-#include "serial/qt_serial_device.h"
+#include "link/qt_serial_device.h"
+#include "panel/mscomm.h"
 #include "tools/sim/pty_projector.h"
 
 #include <QFile>

@@ -1,8 +1,8 @@
 // Start-up, the port and speed options, the settings frame and END.
 #include "tests/support/controls.h"
 #include "tests/support/form_fixture.h"
-#include "ui/frame.h"
-#include "ui/option_button.h"
+#include "widgets/frame.h"
+#include "widgets/option_button.h"
 
 #include <QScreen>
 #include <QTest>

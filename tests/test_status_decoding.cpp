@@ -1,7 +1,7 @@
 // The decode step: the start of the RXD line after each status query.
-#include "commands/command_set.h"
-#include "commands/status_queries.h"
-#include "serial/traffic_rendering.h"
+#include "protocol/command_set.h"
+#include "protocol/status_queries.h"
+#include "protocol/traffic_rendering.h"
 
 #include <QTest>
 

@@ -1,6 +1,6 @@
 // The Telnet layer of a device server's connection: what goes out, and what
 // comes in split into line data and answers.
-#include "serial/telnet.h"
+#include "link/telnet.h"
 
 #include <QTest>
 

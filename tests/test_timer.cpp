@@ -1,6 +1,6 @@
 // The panel's timer rules, on the hand-driven clock.
+#include "panel/timer.h"
 #include "tests/support/manual_clock.h"
-#include "ui/timer.h"
 
 #include <QTest>
 

@@ -1,5 +1,5 @@
 // How frames and replies appear on the TXD and RXD lines.
-#include "serial/traffic_rendering.h"
+#include "protocol/traffic_rendering.h"
 
 #include <QTest>
 

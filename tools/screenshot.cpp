@@ -2,9 +2,9 @@
 // after STATUS was answered by the simulated projector. Keeps the README's
 // picture true to the program. Runs offscreen.
 #include "app/form1.h"
+#include "core/clock.h"
 #include "tools/sim/pty_projector.h"
-#include "ui/clock.h"
-#include "ui/modal_warning_box.h"
+#include "widgets/modal_warning_box.h"
 
 #include <QApplication>
 #include <QElapsedTimer>

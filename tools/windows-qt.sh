@@ -18,8 +18,18 @@ log=$cache/qt-$version-build.log
 echo "Building Qt $version for Windows into $prefix (log: $log); this takes about half an hour." >&2
 
 # Debian's source of the same Qt the host tools come from.
-if ! grep -rqs '^Types: deb-src' /etc/apt/sources.list.d/ && ! grep -qs '^deb-src' /etc/apt/sources.list; then
-  sed 's/^Types: deb$/Types: deb-src/' /etc/apt/sources.list.d/debian.sources >/etc/apt/sources.list.d/orvik-deb-src.sources
+# A machine from Debian's installer or debootstrap has the one-line
+# sources.list; a newer one has deb822 stanzas in debian.sources.
+if ! grep -rqs '^Types:.*deb-src' /etc/apt/sources.list.d/ && ! grep -rqs '^deb-src' /etc/apt/sources.list /etc/apt/sources.list.d/; then
+  if [ -f /etc/apt/sources.list.d/debian.sources ]; then
+    sed 's/^Types: deb$/Types: deb-src/' /etc/apt/sources.list.d/debian.sources >/etc/apt/sources.list.d/orvik-deb-src.sources
+  elif grep -qs '^deb ' /etc/apt/sources.list; then
+    sed -n 's/^deb /deb-src /p' /etc/apt/sources.list >/etc/apt/sources.list.d/orvik-deb-src.list
+  else
+    echo "No Debian package source found in /etc/apt/sources.list or /etc/apt/sources.list.d/debian.sources;" >&2
+    echo "add a deb-src line for Debian 12 (bookworm) and run this again." >&2
+    exit 1
+  fi
 fi
 fail() {
   tail -n 40 "$log" >&2
@@ -28,8 +38,11 @@ fail() {
 }
 src=$cache/src
 : >"$log"
-source_dir=$(find "$src" -maxdepth 1 -type d -name 'qt6-base-*' 2>/dev/null | head -n 1)
-if [ -z "$source_dir" ]; then # an interrupted build's source is used again
+source_dir=
+# An interrupted build's source is used again. (find on a missing folder
+# fails, which under pipefail would end the script here.)
+[ -d "$src" ] && source_dir=$(find "$src" -maxdepth 1 -type d -name 'qt6-base-*' | head -n 1)
+if [ -z "$source_dir" ]; then
   mkdir -p "$src"
   (apt-get update -qq && cd "$src" && apt-get source -qq qt6-base) >>"$log" 2>&1 || fail
   source_dir=$(find "$src" -maxdepth 1 -type d -name 'qt6-base-*' | head -n 1)

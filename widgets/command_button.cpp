@@ -1,7 +1,7 @@
-#include "ui/command_button.h"
+#include "widgets/command_button.h"
 
-#include "ui/shift_state.h"
-#include "ui/twips.h"
+#include "panel/twips.h"
+#include "widgets/shift_state.h"
 
 #include <QMouseEvent>
 #include <QPainter>

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "ui/caption.h"
+#include "panel/caption.h"
 
 #include <QPushButton>
 

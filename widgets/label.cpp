@@ -1,4 +1,4 @@
-#include "ui/label.h"
+#include "widgets/label.h"
 
 namespace orvik {
 

@@ -1,4 +1,4 @@
-#include "ui/line_shape.h"
+#include "widgets/line_shape.h"
 
 #include <QPainter>
 

@@ -1,4 +1,4 @@
-#include "ui/modal_warning_box.h"
+#include "widgets/modal_warning_box.h"
 
 #include <QMessageBox>
 

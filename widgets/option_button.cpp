@@ -1,4 +1,4 @@
-#include "ui/option_button.h"
+#include "widgets/option_button.h"
 
 namespace orvik {
 

@@ -1,6 +1,6 @@
 // Fuzzes the parsing of the serial settings string: nothing crashes, and
 // whatever parses formats back to a string that parses the same.
-#include "serial/line_settings.h"
+#include "link/line_settings.h"
 
 #include <cstdint>
 #include <cstdlib>

@@ -1,7 +1,7 @@
 // Fuzzes the Telnet decoder with what a hostile device server may send, in
 // pieces of any size: it never crashes, never gives more data than it was
 // fed, and answers each option at most once.
-#include "serial/telnet.h"
+#include "link/telnet.h"
 
 #include <cstdint>
 #include <cstdlib>

@@ -6,15 +6,15 @@
 // three bits pick a frame to send first (none, the four queries, others);
 // the next bits say how many bytes the piece has and whether the clock
 // moves on to the time-out afterwards.
-#include "commands/command_set.h"
-#include "commands/status_queries.h"
-#include "serial/exchange_engine.h"
-#include "serial/mscomm.h"
-#include "serial/traffic_rendering.h"
+#include "panel/exchange_engine.h"
+#include "panel/mscomm.h"
+#include "panel/timer.h"
+#include "protocol/command_set.h"
+#include "protocol/status_queries.h"
+#include "protocol/traffic_rendering.h"
 #include "tests/support/fake_serial_device.h"
 #include "tests/support/manual_clock.h"
 #include "tests/support/text_line.h"
-#include "ui/timer.h"
 
 #include <QCoreApplication>
 

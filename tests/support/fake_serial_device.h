@@ -1,6 +1,6 @@
 #pragma once
 
-#include "serial/serial_device.h"
+#include "link/serial_device.h"
 
 #include <QSet>
 

@@ -1,6 +1,6 @@
 #include "tests/support/form_fixture.h"
 
-#include "ui/caption.h"
+#include "panel/caption.h"
 
 namespace orvik::test {
 

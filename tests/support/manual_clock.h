@@ -1,6 +1,6 @@
 #pragma once
 
-#include "ui/clock.h"
+#include "core/clock.h"
 
 #include <cstdint>
 #include <vector>

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "ui/warning_box.h"
+#include "panel/warning_box.h"
 
 #include <QStringList>
 

@@ -4,10 +4,10 @@
 // COM1 and COM2 are the system's. Prints TXD, RXD and STATUS lines after
 // POWER ON and after STATUS, then the warning that choosing COM2 gives.
 #include "app/form1.h"
-#include "serial/port_device.h"
-#include "serial/port_map.h"
-#include "ui/clock.h"
-#include "ui/warning_box.h"
+#include "core/clock.h"
+#include "link/port_device.h"
+#include "link/port_map.h"
+#include "panel/warning_box.h"
 
 #include <QApplication>
 #include <QElapsedTimer>

@@ -1,8 +1,8 @@
 // orvik-projector-sim: simulated projectors, one pseudo-terminal each.
 // Prints each device path; hand one to the panel with --com1.
+#include "core/exit_signals.h"
+#include "core/process_limits.h"
 #include "tools/sim/pty_projector.h"
-#include "ui/exit_signals.h"
-#include "ui/process_limits.h"
 
 #include <QCommandLineParser>
 #include <QCoreApplication>
