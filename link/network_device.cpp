@@ -87,7 +87,6 @@ bool NetworkDevice::keepsConnection()
         socket_->abort();
         return false;
     }
-    incoming_.clear();
     if (rfc2217_)
         socket_->write(telnet::lineCommands(settings()));
     return true;
@@ -161,7 +160,6 @@ void NetworkDevice::startSession()
 {
     refusal_.clear();
     decoder_ = telnet::Decoder();
-    incoming_.clear();
     if (rfc2217_)
         socket_->write(telnet::opening(settings()));
 }
@@ -169,7 +167,6 @@ void NetworkDevice::startSession()
 void NetworkDevice::disconnectLine()
 {
     connectDeadline_.stop();
-    incoming_.clear();
     if (isLost() || socket_->state() != QAbstractSocket::ConnectedState) {
         socket_->abort();
         return;
@@ -193,18 +190,11 @@ bool NetworkDevice::applyLine(const LineSettings& settings)
     return true;
 }
 
+qsizetype NetworkDevice::waitingOut() const { return socket_->bytesToWrite(); }
+
 bool NetworkDevice::writeLine(const QByteArray& bytes)
 {
-    if (socket_->bytesToWrite() + bytes.size() > kOutBufferSize)
-        return false; // a stalled server: dropped, never sent late
     return socket_->write(rfc2217_ ? telnet::escape(bytes) : bytes) >= 0;
-}
-
-QByteArray NetworkDevice::readLine()
-{
-    QByteArray out;
-    out.swap(incoming_);
-    return out;
 }
 
 void NetworkDevice::onReadable()
@@ -221,8 +211,7 @@ void NetworkDevice::onReadable()
     // A server whose port is taken says so in plain text, then hangs up.
     if (const qsizetype at = data.indexOf("in use"); at >= 0 && refusal_.isEmpty())
         refusal_ = QString::fromLatin1(data.left(data.indexOf('\r', at))).trimmed().left(80);
-    incoming_ += data;
-    emit received();
+    deliver(data);
 }
 
 } // namespace orvik

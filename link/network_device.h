@@ -34,8 +34,8 @@ private:
     void reconnectLine() override;
     void disconnectLine() override;
     bool applyLine(const LineSettings& settings) override;
+    qsizetype waitingOut() const override;
     bool writeLine(const QByteArray& bytes) override;
-    QByteArray readLine() override;
 
     bool readAddress(OpenFailure* why);
     bool keepsConnection();
@@ -53,7 +53,6 @@ private:
     // and opens the same address again keeps the connection.
     bool releasing_ = false;
     telnet::Decoder decoder_;
-    QByteArray incoming_;
     QString refusal_; // what the server said before it hung up, if it said why
 };
 

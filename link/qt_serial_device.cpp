@@ -2,9 +2,10 @@
 
 #include "link/port_map.h"
 
+#include "link/lock_file.h"
+
 #include <QFile>
 #include <QFileInfo>
-#include <QLockFile>
 #include <QSerialPort>
 
 #include <algorithm>
@@ -13,6 +14,7 @@
 #include <cerrno>
 #include <csignal>
 #include <grp.h>
+#include <sys/file.h>
 #include <sys/ioctl.h>
 #include <sys/stat.h>
 #include <sys/sysmacros.h>
@@ -127,30 +129,72 @@ QString lockFileOf(const QString& path)
     return {};
 }
 
+bool isRunning(qint64 pid) { return pid > 0 && (::kill(pid_t(pid), 0) == 0 || errno == EPERM); }
+
+QString programOf(qint64 pid)
+{
+    QFile comm(QStringLiteral("/proc/%1/comm").arg(pid));
+    return comm.open(QIODevice::ReadOnly) ? QString::fromLocal8Bit(comm.readAll()).trimmed() : QString();
+}
+
+// Before Qt sees the lock: Qt takes a lock in the format of the other serial
+// programs (minicom, cu: the pid in ten ASCII digits) for stale and deletes
+// it. A lock of a running process other than this one refuses the port; one
+// whose process is gone is removed, as Qt would.
+bool checkLockFile(const QString& path, OpenFailure* why)
+{
+    const QString file = lockFileOf(path);
+    QFile lock(file);
+    if (file.isEmpty() || !lock.open(QIODevice::ReadOnly))
+        return true; // none, or none to read: Qt's own locking says what is wrong
+    const LockHolder holder = readLockFile(lock.read(4096));
+    lock.close();
+    if (holder.pid == qint64(::getpid()))
+        return true;
+    if (isRunning(holder.pid)) {
+        *why = failure(OpenFailure::Kind::HeldBy, holder.program.isEmpty() ? programOf(holder.pid) : holder.program,
+                       holder.pid);
+        return false;
+    }
+    if (holder.pid > 0 && !QFile::remove(file) && QFile::exists(file)) {
+        *why = failure(OpenFailure::Kind::StaleLock, file, holder.pid);
+        return false;
+    }
+    return true;
+}
+
 // The port would not take its lock: who holds it, or what else stopped it.
 OpenFailure lockFailure(const QString& path)
 {
     const QString file = lockFileOf(path);
     if (file.isEmpty())
         return failure(OpenFailure::Kind::Other, QStringLiteral("no folder for lock files can be written"));
-    qint64 pid = 0;
-    QString host, program;
-    if (!QLockFile(file).getLockInfo(&pid, &host, &program)) {
-        if (QFile::exists(file))
+    QFile lock(file);
+    if (!lock.open(QIODevice::ReadOnly)) {
+        if (lock.exists())
             return failure(OpenFailure::Kind::Other, QStringLiteral("cannot read the lock file %1").arg(file));
         const QString folder = QFileInfo(file).path();
         return failure(OpenFailure::Kind::Other,
                        QStringLiteral("cannot create a lock file in %1: %2").arg(folder, qt_error_string(EACCES)));
     }
-    if (::kill(pid_t(pid), 0) == 0 || errno == EPERM) {
-        if (program.isEmpty()) {
-            QFile comm(QStringLiteral("/proc/%1/comm").arg(pid));
-            if (comm.open(QIODevice::ReadOnly))
-                program = QString::fromLocal8Bit(comm.readAll()).trimmed();
-        }
-        return failure(OpenFailure::Kind::HeldBy, program, pid);
-    }
-    return failure(OpenFailure::Kind::StaleLock, file, pid);
+    const LockHolder holder = readLockFile(lock.read(4096));
+    if (isRunning(holder.pid))
+        return failure(OpenFailure::Kind::HeldBy, holder.program.isEmpty() ? programOf(holder.pid) : holder.program,
+                       holder.pid);
+    return failure(OpenFailure::Kind::StaleLock, file, holder.pid);
+}
+
+// Another program that holds the open device with flock() (picocom does):
+// the holder as /proc/locks names it.
+OpenFailure flockFailure(int fd)
+{
+    struct stat info {};
+    qint64 pid = 0;
+    QFile locks(QStringLiteral("/proc/locks"));
+    if (::fstat(fd, &info) == 0 && locks.open(QIODevice::ReadOnly))
+        pid = flockHolder(locks.readAll(), ::major(info.st_dev), ::minor(info.st_dev), quint64(info.st_ino),
+                          qint64(::getpid()));
+    return failure(OpenFailure::Kind::HeldBy, pid > 0 ? programOf(pid) : QString(), pid);
 }
 
 #endif
@@ -161,10 +205,7 @@ QtSerialDevice::QtSerialDevice(QObject* parent)
     : ReconnectingDevice(parent)
     , port_(std::make_unique<QSerialPort>())
 {
-    connect(port_.get(), &QSerialPort::readyRead, this, [this] {
-        if (isLive())
-            emit received();
-    });
+    connect(port_.get(), &QSerialPort::readyRead, this, [this] { deliver(port_->readAll()); });
     connect(port_.get(), &QSerialPort::errorOccurred, this, [this] { onError(); });
 }
 
@@ -177,7 +218,7 @@ bool QtSerialDevice::connectLine(OpenFailure* why)
     // A symlink and its target share one lock.
     const QString device = canonicalDevicePath(path());
 #ifdef Q_OS_UNIX
-    if (!checkDevice(device, &reason))
+    if (!checkDevice(device, &reason) || !checkLockFile(device, &reason))
         return false;
 #endif
     port_->setPortName(device);
@@ -212,13 +253,16 @@ bool QtSerialDevice::connectLine(OpenFailure* why)
         port_->close();
         return false;
     }
+#ifdef Q_OS_UNIX
+    // Programs that lock the open device rather than a lock file, and root,
+    // whom exclusive mode does not stop: one program on a line at a time.
+    if (::flock(int(port_->handle()), LOCK_EX | LOCK_NB) != 0 && errno == EWOULDBLOCK) {
+        reason = flockFailure(int(port_->handle()));
+        port_->close();
+        return false;
+    }
+#endif
     return true;
-}
-
-void QtSerialDevice::reconnectLine()
-{
-    if (connectLine(nullptr))
-        restored();
 }
 
 void QtSerialDevice::disconnectLine()
@@ -237,16 +281,26 @@ bool QtSerialDevice::applyLine(const LineSettings& settings)
     return ok;
 }
 
-bool QtSerialDevice::writeLine(const QByteArray& bytes)
+qsizetype QtSerialDevice::waitingOut() const
 {
-    qint64 waiting = port_->bytesToWrite();
+    qsizetype waiting = port_->bytesToWrite();
 #if defined(Q_OS_UNIX) && defined(TIOCOUTQ)
     int inDriver = 0; // a real port's own queue; a pty reports none
     if (::ioctl(int(port_->handle()), TIOCOUTQ, &inDriver) == 0)
         waiting += inDriver;
 #endif
-    if (waiting + bytes.size() > kOutBufferSize)
-        return false; // a stalled line: dropped, never sent late
+    return waiting;
+}
+
+void QtSerialDevice::discardLineInput()
+{
+    port_->clear(QSerialPort::Input); // the driver's queue too (tcflush)
+    port_->readAll();
+    port_->clearError();
+}
+
+bool QtSerialDevice::writeLine(const QByteArray& bytes)
+{
     qsizetype done = 0;
 #ifdef Q_OS_UNIX
     // Straight to the device, so the frame is on the line now rather than at
@@ -269,8 +323,6 @@ bool QtSerialDevice::writeLine(const QByteArray& bytes)
     return done == bytes.size() || port_->write(bytes.constData() + done, bytes.size() - done) == bytes.size() - done;
 }
 
-QByteArray QtSerialDevice::readLine() { return port_->readAll(); }
-
 void QtSerialDevice::onError()
 {
     if (opening_ || !isLive() || !port_->isOpen() || port_->error() == QSerialPort::NoError)
@@ -278,8 +330,24 @@ void QtSerialDevice::onError()
     switch (port_->error()) {
     case QSerialPort::ReadError:
     case QSerialPort::WriteError:
-    case QSerialPort::ResourceError: lose(port_->errorString()); break;
+    case QSerialPort::ResourceError: lose(lossReason()); break;
     default: port_->clearError(); break;
+    }
+}
+
+// Qt's words for the error, or, where it has none ("Unknown error"), what the
+// error means for a port that was open.
+QString QtSerialDevice::lossReason() const
+{
+    const QString text = port_->errorString();
+    if (!text.isEmpty() && text != QLatin1String("Unknown error"))
+        return text;
+    switch (port_->error()) {
+    case QSerialPort::ResourceError:
+        return QStringLiteral("the device went away (an adapter pulled out, or its far end closed)");
+    case QSerialPort::ReadError: return QStringLiteral("the device cannot be read");
+    case QSerialPort::WriteError: return QStringLiteral("the device cannot be written");
+    default: return text;
     }
 }
 

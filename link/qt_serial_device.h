@@ -23,13 +23,14 @@ public:
 
 private:
     bool connectLine(OpenFailure* why) override;
-    void reconnectLine() override;
     void disconnectLine() override;
     bool applyLine(const LineSettings& settings) override;
+    qsizetype waitingOut() const override;
     bool writeLine(const QByteArray& bytes) override;
-    QByteArray readLine() override;
+    void discardLineInput() override;
 
     void onError();
+    QString lossReason() const;
 
     std::unique_ptr<QSerialPort> port_;
     bool opening_ = false;

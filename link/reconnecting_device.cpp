@@ -58,6 +58,7 @@ void ReconnectingDevice::finishOpening(bool ok, const OpenFailure& why)
 void ReconnectingDevice::close()
 {
     retry_.stop();
+    incoming_.clear();
     if (state_ != State::Closed) {
         state_ = State::Closed; // first: nothing the transport says on its way out is a loss
         disconnectLine();
@@ -70,15 +71,47 @@ bool ReconnectingDevice::apply(const LineSettings& settings)
     return state_ != State::Open || applyLine(settings);
 }
 
-bool ReconnectingDevice::write(const QByteArray& bytes) { return state_ == State::Open && writeLine(bytes); }
+bool ReconnectingDevice::write(const QByteArray& bytes)
+{
+    if (state_ != State::Open || waitingOut() + bytes.size() > kOutBufferSize)
+        return false; // lost, or a stalled line: dropped, never sent late
+    return writeLine(bytes);
+}
 
-QByteArray ReconnectingDevice::readAll() { return state_ == State::Open ? readLine() : QByteArray(); }
+QByteArray ReconnectingDevice::readAll()
+{
+    QByteArray out;
+    out.swap(incoming_);
+    return out;
+}
+
+void ReconnectingDevice::discardInput()
+{
+    incoming_.clear();
+    if (state_ == State::Open)
+        discardLineInput();
+}
+
+void ReconnectingDevice::deliver(const QByteArray& bytes)
+{
+    if (state_ != State::Open || bytes.isEmpty())
+        return;
+    incoming_ += bytes;
+    emit received();
+}
+
+void ReconnectingDevice::reconnectLine()
+{
+    if (connectLine(nullptr))
+        restored();
+}
 
 void ReconnectingDevice::lose(const QString& reason)
 {
     if (state_ != State::Open)
         return;
     state_ = State::Lost;
+    incoming_.clear();
     disconnectLine();
     retry_.start();
     emit lost(reason);

@@ -28,6 +28,7 @@ public:
     bool apply(const LineSettings& settings) final;
     bool write(const QByteArray& bytes) final;
     QByteArray readAll() final;
+    void discardInput() final;
 
 protected:
     // Opens the transport now, with path() and settings().
@@ -36,15 +37,21 @@ protected:
     // transport that opens at once needs nothing more than connectLine().
     virtual void beginConnecting();
     // Tries a lost transport again; it calls restored() once it is back.
-    virtual void reconnectLine() = 0;
+    // Here: connectLine() once more.
+    virtual void reconnectLine();
     virtual void disconnectLine() = 0;
     virtual bool applyLine(const LineSettings& settings) = 0;
-    // False when nothing was taken.
+    // Bytes taken and not yet on the line, the transport's own and its
+    // driver's: a frame that would take more than kOutBufferSize is dropped.
+    virtual qsizetype waitingOut() const = 0;
+    // False when nothing was taken, or the transport failed (it calls lose()).
     virtual bool writeLine(const QByteArray& bytes) = 0;
-    virtual QByteArray readLine() = 0;
+    // Drops what the transport's driver holds of the input, if it holds any.
+    virtual void discardLineInput() {}
 
-    // The transport's reports: it went away, it is back, an opening begun
-    // by beginConnecting() ended.
+    // The transport's reports: bytes came in, it went away, it is back, an
+    // opening begun by beginConnecting() ended.
+    void deliver(const QByteArray& bytes);
     void lose(const QString& reason);
     void restored();
     void finishOpening(bool ok, const OpenFailure& why);
@@ -60,6 +67,7 @@ private:
     State state_ = State::Closed;
     QString path_; // as given: a symlink or a host name is looked up anew at each retry
     LineSettings settings_;
+    QByteArray incoming_; // arrived, not yet read
     QTimer retry_;
 };
 

@@ -33,6 +33,9 @@ public:
     // taken: the device is lost, or its transmit side is full.
     virtual bool write(const QByteArray& bytes) = 0;
     virtual QByteArray readAll() = 0;
+    // Throws away what came in and was not read: in the device's buffer, and
+    // in the driver's where it keeps one. A reply is only what came after.
+    virtual void discardInput() { readAll(); }
 
 signals:
     void opened(bool ok, const orvik::OpenFailure& why);

@@ -2,8 +2,9 @@
 // Assistant discovery. No display.
 #include "core/clock.h"
 #include "core/exit_signals.h"
+#include "core/logging.h"
 #include "core/process_limits.h"
-#include "headless/options.h"
+#include "headless/command_line.h"
 #include "headless/ports_file.h"
 #include "link/port_map.h"
 #include "mqtt/bridge.h"
@@ -36,14 +37,6 @@ Exit status: 0 after SIGTERM, SIGINT or SIGHUP; 2 for a usage error or a bad
 ports file; 1 when the service cannot start.
 )";
 
-int usage(const QString& message)
-{
-    std::fprintf(stderr, "orvik-mqtt: %s\nTry 'orvik-mqtt --help'.\n", qPrintable(message));
-    return 2;
-}
-
-void say(const QString& text) { std::fprintf(stderr, "orvik-mqtt: %s\n", qPrintable(text)); }
-
 } // namespace
 
 int main(int argc, char* argv[])
@@ -51,14 +44,13 @@ int main(int argc, char* argv[])
     QCoreApplication app(argc, argv);
     QCoreApplication::setApplicationName(QStringLiteral("orvik-mqtt"));
 
-    QCommandLineParser parser;
-    parser.setApplicationDescription(
-        QStringLiteral("Puts every projector of a ports file on an MQTT broker, with Home Assistant discovery."));
-    const QCommandLineOption help({QStringLiteral("h"), QStringLiteral("help")},
-                                  QStringLiteral("Show this help and exit."));
-    const QCommandLineOption version(QStringLiteral("version"), QStringLiteral("Show the version and exit."));
-    const QCommandLineOption portsFile(QStringLiteral("ports-file"),
-                                       QStringLiteral("The projectors: NAME DEVICE lines."), QStringLiteral("FILE"));
+    QCoreApplication::setApplicationVersion(QStringLiteral(ORVIK_VERSION));
+    useOneLineMessages();
+
+    CommandLine line(
+        QStringLiteral("orvik-mqtt"),
+        QStringLiteral("Puts every projector of a ports file on an MQTT broker, with Home Assistant discovery."),
+        QLatin1String(kMore));
     const QCommandLineOption broker(QStringLiteral("broker"),
                                     QStringLiteral("mqtt://HOST:PORT or mqtts://HOST:PORT (default "
                                                    "mqtt://localhost:1883)."),
@@ -86,38 +78,28 @@ int main(int argc, char* argv[])
     const QCommandLineOption lampPoll(QStringLiteral("lamp-poll"),
                                       QStringLiteral("Ask l-time every SECONDS (default 3600)."),
                                       QStringLiteral("SECONDS"), QStringLiteral("3600"));
-    const QCommandLineOption speed(QStringLiteral("speed"), QStringLiteral("19200 or 9600 baud (default 19200)."),
-                                   QStringLiteral("BAUD"), QStringLiteral("19200"));
-    const QList<QCommandLineOption> options{help,        version,      portsFile, broker,      caFile,
-                                            username,    passwordFile, clientId,  topicPrefix, discoveryPrefix,
-                                            noDiscovery, poll,         lampPoll,  speed};
-    parser.addOptions(options);
-    if (!parser.parse(QCoreApplication::arguments()))
-        return usage(parser.errorText() + QStringLiteral(" The options are: ") + optionNames(options) + u'.');
-    if (parser.isSet(help)) {
-        std::fputs(qPrintable(parser.helpText() + QLatin1String(kMore)), stdout);
-        return 0;
-    }
-    if (parser.isSet(version)) {
-        std::printf("orvik-mqtt %s\n", ORVIK_VERSION);
-        return 0;
-    }
+    line.add(
+        {broker, caFile, username, passwordFile, clientId, topicPrefix, discoveryPrefix, noDiscovery, poll, lampPoll});
+    if (const auto status = line.parse())
+        return *status;
+    const QCommandLineParser& parser = line.parser();
+    const auto usage = [&line](const QString& message) { return line.usage(message); };
     if (!parser.positionalArguments().isEmpty())
         return usage(QStringLiteral("unexpected argument '%1'").arg(parser.positionalArguments().constFirst()));
-    if (!parser.isSet(portsFile))
+    if (!line.isSet(line.portsFile))
         return usage(QStringLiteral("--ports-file FILE is needed: one NAME DEVICE line per projector"));
 
-    auto read = readPortsFile(parser.value(portsFile));
+    auto read = line.ports();
     if (const QString* error = std::get_if<QString>(&read))
         return usage(*error);
     QList<NamedPort> ports = std::get<QList<NamedPort>>(read);
     if (ports.isEmpty())
-        return usage(QStringLiteral("%1 names no projector").arg(parser.value(portsFile)));
+        return usage(QStringLiteral("%1 names no projector").arg(line.value(line.portsFile)));
     static const QRegularExpression topicName(QStringLiteral("^[A-Za-z0-9_-]+$"));
     for (const NamedPort& p : ports)
         if (!topicName.match(p.name).hasMatch())
             return usage(QStringLiteral("%1:%2: the name '%3' may hold only letters, digits, '_' and '-'")
-                             .arg(parser.value(portsFile))
+                             .arg(line.value(line.portsFile))
                              .arg(p.line)
                              .arg(p.name));
 
@@ -149,17 +131,18 @@ int main(int argc, char* argv[])
     mqtt.willTopic = Bridge::bridgeTopic(bridge.topicPrefix);
 
     ProjectorNode::Timing timing;
-    bool ok = false;
-    timing.poll = std::chrono::seconds(parser.value(poll).toInt(&ok));
-    if (!ok || timing.poll.count() < 1 || timing.poll.count() > 86400)
+    const auto pollSeconds = line.number(poll, 1, 86'400);
+    if (!pollSeconds)
         return usage(QStringLiteral("--poll takes seconds from 1 to 86400"));
-    timing.lampPoll = std::chrono::seconds(parser.value(lampPoll).toInt(&ok));
-    if (!ok || timing.lampPoll.count() < 1 || timing.lampPoll.count() > 7 * 86400)
+    timing.poll = std::chrono::seconds(*pollSeconds);
+    const auto lampSeconds = line.number(lampPoll, 1, 7 * 86'400);
+    if (!lampSeconds)
         return usage(QStringLiteral("--lamp-poll takes seconds from 1 to 604800"));
-    const auto atSpeed = panelSettingsAt(parser.value(speed));
-    if (!atSpeed)
-        return usage(QStringLiteral("--speed is 19200 or 9600, not '%1'").arg(parser.value(speed)));
-    const LineSettings settings = *atSpeed;
+    timing.lampPoll = std::chrono::seconds(*lampSeconds);
+    const auto atSpeed = line.lineSettings();
+    if (const QString* error = std::get_if<QString>(&atSpeed))
+        return usage(*error);
+    const LineSettings settings = std::get<LineSettings>(atSpeed);
 
     resolveComPorts(ports);
     raiseOpenFilesLimit();
@@ -169,16 +152,19 @@ int main(int argc, char* argv[])
     std::vector<std::unique_ptr<ProjectorNode>> nodes;
     for (const NamedPort& p : ports) {
         nodes.push_back(std::make_unique<ProjectorNode>(p, settings, timing, clock));
-        QObject::connect(nodes.back().get(), &ProjectorNode::problem, &app, &say);
+        QObject::connect(nodes.back().get(), &ProjectorNode::problem, &app,
+                         [](const QString& text) { qCWarning(lcLink).noquote() << text; });
     }
     MqttClient client(mqtt);
-    QObject::connect(&client, &MqttClient::connected, &app,
-                     [&] { say(QStringLiteral("connected to the broker at %1:%2").arg(mqtt.host).arg(mqtt.port)); });
-    QObject::connect(&client, &MqttClient::disconnected, &app, [](const QString& why) { say(why); });
+    QObject::connect(&client, &MqttClient::connected, &app, [&] {
+        qCInfo(lcMqtt).noquote() << QStringLiteral("connected to the broker at %1:%2").arg(mqtt.host).arg(mqtt.port);
+    });
+    QObject::connect(&client, &MqttClient::disconnected, &app,
+                     [](const QString& why) { qCWarning(lcMqtt).noquote() << why; });
     Bridge service(bridge, client, std::move(nodes));
     QString error;
     if (!client.start(&error)) {
-        say(error);
+        qCCritical(lcMqtt).noquote() << error;
         return 1;
     }
     service.start();

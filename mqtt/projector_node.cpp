@@ -1,8 +1,6 @@
 #include "mqtt/projector_node.h"
 
-#include "link/open_failure.h"
-#include "link/port_device.h"
-#include "protocol/exchange.h"
+#include "headless/projector_line.h"
 #include "protocol/status_queries.h"
 
 #include <algorithm>
@@ -34,61 +32,51 @@ const Polls& polls()
 
 ProjectorNode::ProjectorNode(NamedPort port, LineSettings settings, Timing timing, Clock& clock, QObject* parent)
     : QObject(parent)
-    , port_(std::move(port))
-    , settings_(settings)
     , timing_(timing)
-    , device_(std::make_unique<PortDevice>())
-    , exchange_(std::make_unique<Exchange>(*device_, clock, timing.replyTimeout))
+    , line_(std::make_unique<ProjectorLine>(std::move(port), settings, clock, timing.replyTimeout,
+                                            QStringLiteral("the ports file")))
 {
     pollAlarm_ = clock.makeAlarm([this] { poll(false); });
     lampAlarm_ = clock.makeAlarm([this] { poll(true); });
     reopenAlarm_ = clock.makeAlarm([this] {
         reopenAlarm_->stop();
-        open();
+        line_->open();
     });
-    connect(device_.get(), &SerialDevice::opened, this, [this](bool ok, const OpenFailure& why) {
-        if (!ok) {
-            const QString text =
-                describeOpenFailure(port_.name, QStringLiteral("the ports file"), port_.device, why, loginName());
-            if (text != lastProblem_)
-                emit problem(lastProblem_ = text);
-            setOnline(false);
-            reopenAlarm_->start(kReopenEvery);
-            return;
-        }
+    connect(line_.get(), &ProjectorLine::refused, this, [this](const QString& text) {
+        if (text != lastProblem_)
+            emit problem(lastProblem_ = text);
+        setOnline(false);
+        reopenAlarm_->start(kReopenEvery);
+    });
+    connect(line_.get(), &ProjectorLine::opened, this, [this] {
         lastProblem_.clear();
-        open_ = true;
         misses_ = 0;
         poll(false);
         poll(true);
     });
-    connect(device_.get(), &SerialDevice::lost, this, [this](const QString& reason) {
-        emit problem(QStringLiteral("%1 (%2): lost: %3").arg(port_.name, port_.device, reason));
+    connect(line_.get(), &ProjectorLine::lost, this, [this](const QString& text) {
+        emit problem(text);
         setOnline(false);
     });
-    connect(device_.get(), &SerialDevice::back, this, [this] {
-        emit problem(QStringLiteral("%1 (%2): back").arg(port_.name, port_.device));
+    connect(line_.get(), &ProjectorLine::back, this, [this](const QString& text) {
+        emit problem(text);
         misses_ = 0;
         poll(false);
     });
-    connect(exchange_.get(), &Exchange::finished, this, &ProjectorNode::onOutcome);
+    connect(line_.get(), &ProjectorLine::finished, this, &ProjectorNode::onOutcome);
 }
 
-ProjectorNode::~ProjectorNode()
-{
-    exchange_.reset(); // before the device it talks to
-    device_->close();
-}
+ProjectorNode::~ProjectorNode() = default;
+
+const NamedPort& ProjectorNode::port() const { return line_->port(); }
 
 void ProjectorNode::start()
 {
     setOnline(false); // until the first answer
     pollAlarm_->start(timing_.poll);
     lampAlarm_->start(timing_.lampPoll);
-    open();
+    line_->open();
 }
-
-void ProjectorNode::open() { device_->openLater(port_.device, settings_); }
 
 void ProjectorNode::command(const Command& command)
 {
@@ -105,25 +93,33 @@ void ProjectorNode::command(const Command& command)
 
 void ProjectorNode::poll(bool lamp)
 {
-    if (!open_)
+    if (!line_->usable())
         return;
-    const auto queue = [this](const Command& command) {
-        if (std::none_of(polls_.begin(), polls_.end(), [&](const Command& c) { return c.frame == command.frame; }))
-            polls_.push_back(command);
-    };
     if (lamp) {
-        queue(polls().lampTime);
+        queuePoll(polls().lampTime, false);
     } else {
-        queue(polls().status);
-        queue(polls().mode);
-        queue(polls().setting);
+        queuePoll(polls().status, false);
+        queuePoll(polls().mode, false);
+        queuePoll(polls().setting, false);
     }
     next();
 }
 
+void ProjectorNode::queuePoll(const Command& command, bool first)
+{
+    const auto waiting =
+        std::find_if(polls_.begin(), polls_.end(), [&](const Command& c) { return c.frame == command.frame; });
+    if (waiting != polls_.end()) {
+        if (!first)
+            return;
+        polls_.erase(waiting);
+    }
+    first ? polls_.push_front(command) : polls_.push_back(command);
+}
+
 void ProjectorNode::next()
 {
-    if (exchange_->busy())
+    if (line_->busy())
         return;
     if (!commands_.empty()) {
         running_ = commands_.front();
@@ -134,9 +130,8 @@ void ProjectorNode::next()
     } else {
         return;
     }
-    if (!open_) {
-        const Outcome failed =
-            portFailure(lastProblem_.isEmpty() ? QStringLiteral("the port is not open") : lastProblem_);
+    if (!line_->usable()) {
+        const Outcome failed = portFailure(line_->unusable());
         const Pending done = *running_;
         running_.reset();
         if (done.fromOutside)
@@ -144,23 +139,15 @@ void ProjectorNode::next()
         next();
         return;
     }
-    exchange_->run(running_->command);
+    line_->run(running_->command);
 }
 
 void ProjectorNode::onOutcome(const Outcome& outcome)
 {
     const Pending done = *running_;
     running_.reset();
-    if (outcome.ok && done.command.query) {
-        if (done.command.query == &queries::kLampTime)
-            setState(QStringLiteral("lamp_hours"), QString::number(*outcome.hours));
-        else if (done.command.query == &queries::kPower)
-            setState(QStringLiteral("power"), outcome.state);
-        else if (done.command.query == &queries::kInput)
-            setState(QStringLiteral("input"), outcome.state);
-        else if (done.command.query == &queries::kReversal)
-            setState(QStringLiteral("setting"), outcome.state);
-    }
+    if (const auto state = reportedState(done.command, outcome))
+        setState(state->name, state->value);
     if (!outcome.portFailed) {
         if (outcome.reply.isEmpty()) {
             if (!done.fromOutside && ++misses_ >= kMissesOffline)
@@ -175,9 +162,9 @@ void ProjectorNode::onOutcome(const Outcome& outcome)
         // What a power or input command changed is asked for at once.
         const QString& frame = done.command.frame;
         if (outcome.ok && (frame == commandFrame(codes::kPowerOn) || frame == commandFrame(codes::kPowerOff)))
-            polls_.push_front(polls().status);
+            queuePoll(polls().status, true);
         else if (outcome.ok && (frame == commandFrame(codes::kInputPc) || frame == commandFrame(codes::kInputVideo)))
-            polls_.push_front(polls().mode);
+            queuePoll(polls().mode, true);
     }
     next();
 }

@@ -15,8 +15,7 @@
 
 namespace orvik {
 
-class Exchange;
-class PortDevice;
+class ProjectorLine;
 
 // One projector on its own port: polled gently, one exchange at a time,
 // commands first. Its states come out as they change.
@@ -36,7 +35,7 @@ public:
     ProjectorNode(NamedPort port, LineSettings settings, Timing timing, Clock& clock, QObject* parent = nullptr);
     ~ProjectorNode() override;
 
-    const NamedPort& port() const { return port_; }
+    const NamedPort& port() const;
     void start();
     // A command from outside: runs before the next poll.
     void command(const Command& command);
@@ -55,18 +54,16 @@ private:
         bool fromOutside = false;
     };
 
-    void open();
     void poll(bool lamp);
+    // A poll waits at most once: at the front if it is wanted at once.
+    void queuePoll(const Command& command, bool first);
     void next();
     void onOutcome(const Outcome& outcome);
     void setState(const QString& name, const QString& value);
     void setOnline(bool online);
 
-    NamedPort port_;
-    LineSettings settings_;
     Timing timing_;
-    std::unique_ptr<PortDevice> device_;
-    std::unique_ptr<Exchange> exchange_;
+    std::unique_ptr<ProjectorLine> line_;
     std::unique_ptr<Alarm> pollAlarm_;
     std::unique_ptr<Alarm> lampAlarm_;
     std::unique_ptr<Alarm> reopenAlarm_;
@@ -74,7 +71,6 @@ private:
     std::deque<Command> polls_;
     std::optional<Pending> running_;
     QHash<QString, QString> states_;
-    bool open_ = false;
     int misses_ = 0;
     QString lastProblem_;
 };

@@ -33,6 +33,11 @@ inline constexpr std::string_view kFreezeOn = "C43";
 inline constexpr std::string_view kFreezeOff = "C44";
 inline constexpr std::string_view kAImage = "C89";
 inline constexpr std::string_view kPTimer = "C8A";
+// The status queries: STATUS, MODE, L-TIME, SETTING.
+inline constexpr std::string_view kStatus = "CR0";
+inline constexpr std::string_view kMode = "CR1";
+inline constexpr std::string_view kLampTime = "CR3";
+inline constexpr std::string_view kSetting = "CR4";
 } // namespace codes
 
 // How a press-and-hold button sets the timers around its repetition.

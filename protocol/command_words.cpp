@@ -49,10 +49,10 @@ constexpr std::array kWords = {
     hold("left", holds::kLeft),
     hold("right", holds::kRight),
     hold("select", holds::kSelect),
-    CommandWord{"status", "CR0", Query},
-    CommandWord{"mode", "CR1", Query},
-    CommandWord{"l-time", "CR3", Query},
-    CommandWord{"setting", "CR4", Query},
+    CommandWord{"status", codes::kStatus, Query},
+    CommandWord{"mode", codes::kMode, Query},
+    CommandWord{"l-time", codes::kLampTime, Query},
+    CommandWord{"setting", codes::kSetting, Query},
 };
 
 QString toQString(std::string_view text) { return QString::fromLatin1(text.data(), qsizetype(text.size())); }

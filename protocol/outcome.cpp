@@ -75,6 +75,19 @@ Outcome portFailure(const QString& why)
     return outcome;
 }
 
+std::optional<ReportedState> reportedState(const Command& command, const Outcome& outcome)
+{
+    if (!outcome.ok || !command.query || command.query->stateName.empty())
+        return std::nullopt;
+    const QString name =
+        QString::fromLatin1(command.query->stateName.data(), qsizetype(command.query->stateName.size()));
+    if (outcome.hours)
+        return ReportedState{name, QString::number(*outcome.hours)};
+    if (outcome.state.isEmpty())
+        return std::nullopt;
+    return ReportedState{name, outcome.state};
+}
+
 QString resultText(const Outcome& outcome)
 {
     if (outcome.status && outcome.ok)

@@ -18,7 +18,8 @@ struct Outcome {
     std::optional<int> hours;      // after l-time
     bool ok = false;               // answered as expected
     QString error;                 // why not, when not
-    qint64 ms = 0;                 // from the send to the end of the reply
+    qint64 ms = 0;                 // from the first frame sent to the end of the last reply
+    std::optional<qint64> replyMs; // from the last answered frame to the end of its reply
     bool portFailed = false;       // not sent: the port could not be opened or was lost
 };
 
@@ -30,6 +31,14 @@ inline constexpr qsizetype kMaxReply = 1024;
 Outcome readReply(const Command& command, const QByteArray& reply);
 // A command that never reached the line.
 Outcome portFailure(const QString& why);
+
+// The state a query's answer tells, as a name and a value: ("power", "on"),
+// ("lamp_hours", "1234"); nothing for other commands or failed ones.
+struct ReportedState {
+    QString name;
+    QString value;
+};
+std::optional<ReportedState> reportedState(const Command& command, const Outcome& outcome);
 
 // The result in words: the status ("Power ON", "1234 hours"), "ok",
 // "no reply", the reply as the RXD line shows it, or the error.

@@ -35,10 +35,10 @@ QStringView view(std::u16string_view text) { return QStringView(text.data(), qsi
 } // namespace
 
 namespace queries {
-const StatusQuery kPower{"CR0", 4, kPowerRows};
-const StatusQuery kInput{"CR1", 2, kInputRows};
-const StatusQuery kLampTime{"CR3", 8, {}};
-const StatusQuery kReversal{"CR4", 4, kReversalRows};
+const StatusQuery kPower{codes::kStatus, 4, kPowerRows, "power"};
+const StatusQuery kInput{codes::kMode, 2, kInputRows, "input"};
+const StatusQuery kLampTime{codes::kLampTime, 8, {}, "lamp_hours"};
+const StatusQuery kReversal{codes::kSetting, 4, kReversalRows, "setting"};
 } // namespace queries
 
 QStringList stateKeys(const StatusQuery& query)

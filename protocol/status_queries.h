@@ -23,6 +23,7 @@ struct StatusQuery {
     std::string_view code;
     qsizetype examined;
     std::span<const StatusRow> table;
+    std::string_view stateName; // what its answer is the state of, for programs: "power", "lamp_hours"...
 };
 
 namespace queries {

@@ -1,8 +1,6 @@
 #include "send/fleet.h"
 
-#include "link/open_failure.h"
-#include "link/port_device.h"
-#include "protocol/exchange.h"
+#include "headless/projector_line.h"
 
 #include <QElapsedTimer>
 
@@ -23,51 +21,45 @@ ExitStatus worse(ExitStatus a, ExitStatus b) { return int(a) >= int(b) ? a : b; 
 class Fleet::PortRun : public QObject {
 public:
     PortRun(const NamedPort& port, const Plan& plan, Clock& clock, const Results& results, Fleet& fleet)
-        : port_(port)
-        , plan_(plan)
+        : plan_(plan)
         , results_(results)
         , fleet_(fleet)
-        , exchange_(device_, clock, plan.replyTimeout)
+        , line_(port, plan.settings, clock, plan.replyTimeout, QStringLiteral("--port NAME=DEVICE"))
         , pause_(clock.makeAlarm([this] {
             pause_->stop();
             next();
         }))
     {
-        connect(&device_, &SerialDevice::opened, this, [this](bool ok, const OpenFailure& why) {
-            ok ? next()
-               : failPort(describeOpenFailure(port_.name, QStringLiteral("--port NAME=DEVICE"), port_.device, why,
-                                              loginName()));
-        });
-        connect(&device_, &SerialDevice::lost, this, [this](const QString& reason) {
-            lost_ = QStringLiteral("%1 (%2): lost: %3").arg(port_.name, port_.device, reason);
-        });
-        connect(&exchange_, &Exchange::finished, this, &PortRun::onOutcome);
+        connect(&line_, &ProjectorLine::opened, this, &PortRun::next);
+        connect(&line_, &ProjectorLine::refused, this, [this](const QString& text) { failPort(text, text); });
+        connect(&line_, &ProjectorLine::lost, this, [this](const QString& text) { lost_ = text; });
+        connect(&line_, &ProjectorLine::finished, this, &PortRun::onOutcome);
     }
 
-    void start() { device_.openLater(port_.device, plan_.settings); }
+    void start() { line_.open(); }
 
 private:
+    const NamedPort& port() const { return line_.port(); }
+
     void next()
     {
-        if (!lost_.isEmpty()) // lost between two commands, or while waiting for a state
-            return waiting_ ? onUntilOutcome(portFailure(lost_)) : failPort(lost_);
+        if (!line_.usable()) // lost between two commands, or while waiting for a state
+            return waiting_ ? onUntilOutcome(portFailure(line_.unusable())) : failPort(lost_, line_.unusable());
         if (index_ < plan_.commands.size())
-            return exchange_.run(plan_.commands[index_]);
+            return line_.run(plan_.commands[index_]);
         if (!plan_.untilState.isEmpty())
             return askUntil();
         finish();
     }
 
-    void onOutcome(Outcome outcome)
+    void onOutcome(const Outcome& outcome)
     {
-        if (!lost_.isEmpty() && !outcome.ok)
-            outcome = portFailure(lost_);
         if (waiting_)
             return onUntilOutcome(outcome);
         if (outcome.portFailed)
-            return failPort(outcome.error);
+            return failPort(lost_.isEmpty() ? outcome.error : lost_, outcome.error);
         const Command& command = plan_.commands[index_++];
-        results_.result(port_, command, outcome);
+        results_.result(port(), command, outcome);
         status_ = worse(status_, outcome.ok ? ExitStatus::Ok : ExitStatus::Unanswered);
         if (plan_.gap > 0ms && index_ < plan_.commands.size())
             pause_->start(plan_.gap);
@@ -83,14 +75,14 @@ private:
             untilCommand_ = std::get<Command>(parseCommand(QStringLiteral("status")));
             untilCommand_.text = QStringLiteral("until:") + plan_.untilState;
         }
-        exchange_.run(untilCommand_);
+        line_.run(untilCommand_);
     }
 
     void onUntilOutcome(Outcome outcome)
     {
         if (outcome.portFailed) {
-            results_.portFailed(port_, outcome.error);
-            results_.result(port_, untilCommand_, outcome);
+            results_.portFailed(port(), lost_.isEmpty() ? outcome.error : lost_);
+            results_.result(port(), untilCommand_, outcome);
             status_ = ExitStatus::PortFailed;
             return finish();
         }
@@ -104,36 +96,35 @@ private:
                                     .arg(plan_.within.count());
             }
             outcome.ms = waited.count();
-            results_.result(port_, untilCommand_, outcome);
+            results_.result(port(), untilCommand_, outcome);
             status_ = worse(status_, reached ? ExitStatus::Ok : ExitStatus::Unanswered);
             return finish();
         }
         pause_->start(kUntilEvery);
     }
 
-    // Said once; every command not yet answered is reported as not sent.
-    void failPort(const QString& why)
+    // Said once (`message`, the port's name and device first); every command
+    // not yet answered is reported as not sent, with `why`.
+    void failPort(const QString& message, const QString& why)
     {
-        results_.portFailed(port_, why);
+        results_.portFailed(port(), message);
         const Outcome failed = portFailure(why);
         for (; index_ < plan_.commands.size(); ++index_)
-            results_.result(port_, plan_.commands[index_], failed);
+            results_.result(port(), plan_.commands[index_], failed);
         status_ = ExitStatus::PortFailed;
         finish();
     }
 
     void finish()
     {
-        device_.close();
+        line_.close();
         fleet_.portDone(this, status_);
     }
 
-    NamedPort port_;
     const Plan& plan_;
     const Results& results_;
     Fleet& fleet_;
-    PortDevice device_;
-    Exchange exchange_;
+    ProjectorLine line_;
     std::unique_ptr<Alarm> pause_;
     qsizetype index_ = 0;
     QString lost_;

@@ -2,8 +2,9 @@
 // or on many at once, with no display.
 #include "core/clock.h"
 #include "core/exit_signals.h"
+#include "core/logging.h"
 #include "core/process_limits.h"
-#include "headless/options.h"
+#include "headless/command_line.h"
 #include "headless/ports_file.h"
 #include "link/line_settings.h"
 #include "link/port_map.h"
@@ -46,12 +47,6 @@ Exit status:
 The highest applies.
 )";
 
-int usage(const QString& message)
-{
-    std::fprintf(stderr, "orvik-send: %s\nTry 'orvik-send --help'.\n", qPrintable(message));
-    return int(ExitStatus::Usage);
-}
-
 void printLine(FILE* to, const QByteArray& line)
 {
     const QByteArray whole = line + '\n';
@@ -66,23 +61,19 @@ int main(int argc, char* argv[])
     QCoreApplication app(argc, argv);
     QCoreApplication::setApplicationName(QStringLiteral("orvik-send"));
     QCoreApplication::setApplicationVersion(QStringLiteral(ORVIK_VERSION));
+    useOneLineMessages();
 
-    QCommandLineParser parser;
-    parser.setApplicationDescription(
-        QStringLiteral("Sends projector commands over RS-232C, to one port or many at once, and prints the replies."));
+    CommandLine line(
+        QStringLiteral("orvik-send"),
+        QStringLiteral("Sends projector commands over RS-232C, to one port or many at once, and prints the replies."),
+        QLatin1String(kExitCodes));
+    QCommandLineParser& parser = line.parser();
     parser.addPositionalArgument(QStringLiteral("COMMAND"), QStringLiteral("Commands, run in order on every port."),
                                  QStringLiteral("COMMAND..."));
-    const QCommandLineOption help({QStringLiteral("h"), QStringLiteral("help")},
-                                  QStringLiteral("Show this help and exit."));
-    const QCommandLineOption version(QStringLiteral("version"), QStringLiteral("Show the version and exit."));
     const QCommandLineOption port(
         {QStringLiteral("p"), QStringLiteral("port")},
         QStringLiteral("A projector's port, NAME=DEVICE or DEVICE; repeatable. Default COM1."),
         QStringLiteral("[NAME=]DEVICE"));
-    const QCommandLineOption portsFile(QStringLiteral("ports-file"),
-                                       QStringLiteral("Read NAME DEVICE lines from FILE."), QStringLiteral("FILE"));
-    const QCommandLineOption speed(QStringLiteral("speed"), QStringLiteral("19200 or 9600 baud (default 19200)."),
-                                   QStringLiteral("BAUD"), QStringLiteral("19200"));
     const QCommandLineOption gap(QStringLiteral("gap"), QStringLiteral("Wait MS after each reply (default 0)."),
                                  QStringLiteral("MS"), QStringLiteral("0"));
     const QCommandLineOption timeout(QStringLiteral("timeout"),
@@ -103,19 +94,10 @@ int main(int argc, char* argv[])
                                         QStringLiteral("Write the results to FILE for node_exporter's textfile "
                                                        "collector."),
                                         QStringLiteral("FILE"));
-    const QList<QCommandLineOption> options{help,    version,  port, portsFile, speed,  gap,
-                                            timeout, parallel, json, until,     within, prometheus};
-    parser.addOptions(options);
-    if (!parser.parse(QCoreApplication::arguments()))
-        return usage(parser.errorText() + QStringLiteral(" The options are: ") + optionNames(options) + u'.');
-    if (parser.isSet(help)) {
-        std::fputs(qPrintable(parser.helpText() + QLatin1String(kExitCodes)), stdout);
-        return 0;
-    }
-    if (parser.isSet(version)) {
-        std::printf("orvik-send %s\n", ORVIK_VERSION);
-        return 0;
-    }
+    line.add({port, gap, timeout, parallel, json, until, within, prometheus});
+    if (const auto status = line.parse())
+        return *status;
+    const auto usage = [&line](const QString& message) { return line.usage(message); };
 
     Plan plan;
     const QStringList words = parser.positionalArguments();
@@ -128,27 +110,26 @@ int main(int argc, char* argv[])
             return usage(*error);
         plan.commands.append(std::get<Command>(parsed));
     }
-    const auto atSpeed = panelSettingsAt(parser.value(speed));
-    if (!atSpeed)
-        return usage(QStringLiteral("--speed is 19200 or 9600, not '%1'").arg(parser.value(speed)));
-    plan.settings = *atSpeed;
-    const auto number = [&](const QCommandLineOption& option, int low, int high, int* out) {
-        bool ok = false;
-        *out = parser.value(option).toInt(&ok);
-        return ok && *out >= low && *out <= high;
-    };
-    int value = 0;
-    if (!number(gap, 0, 3'600'000, &value))
+    const auto settings = line.lineSettings();
+    if (const QString* error = std::get_if<QString>(&settings))
+        return usage(*error);
+    plan.settings = std::get<LineSettings>(settings);
+    const auto gapMs = line.number(gap, 0, 3'600'000);
+    if (!gapMs)
         return usage(QStringLiteral("--gap takes milliseconds from 0 to 3600000"));
-    plan.gap = Millis(value);
-    if (!number(timeout, 1, 60'000, &value))
+    plan.gap = Millis(*gapMs);
+    const auto timeoutMs = line.number(timeout, 1, 60'000);
+    if (!timeoutMs)
         return usage(QStringLiteral("--timeout takes milliseconds from 1 to 60000"));
-    plan.replyTimeout = Millis(value);
-    if (!number(parallel, 0, 1'000'000, &plan.parallel))
+    plan.replyTimeout = Millis(*timeoutMs);
+    const auto most = line.number(parallel, 0, 1'000'000);
+    if (!most)
         return usage(QStringLiteral("--parallel takes a number of ports, 0 for all"));
-    if (!number(within, 1, 86'400, &value))
+    plan.parallel = *most;
+    const auto seconds = line.number(within, 1, 86'400);
+    if (!seconds)
         return usage(QStringLiteral("--within takes seconds from 1 to 86400"));
-    plan.within = std::chrono::seconds(value);
+    plan.within = std::chrono::seconds(*seconds);
     if (parser.isSet(until)) {
         plan.untilState = parser.value(until);
         const QStringList powerStates = stateKeys(queries::kPower);
@@ -156,13 +137,10 @@ int main(int argc, char* argv[])
             return usage(QStringLiteral("--until takes a power state: %1").arg(powerStates.join(QStringLiteral(", "))));
     }
 
-    QList<NamedPort> ports;
-    if (parser.isSet(portsFile)) {
-        auto read = readPortsFile(parser.value(portsFile));
-        if (const QString* error = std::get_if<QString>(&read))
-            return usage(*error);
-        ports = std::get<QList<NamedPort>>(read);
-    }
+    auto read = line.ports();
+    if (const QString* error = std::get_if<QString>(&read))
+        return usage(*error);
+    QList<NamedPort> ports = std::get<QList<NamedPort>>(read);
     for (const QString& given : parser.values(port)) {
         const qsizetype equals = given.indexOf(u'=');
         // A device path may hold '=', a name never holds '/' or ':'.
@@ -202,9 +180,7 @@ int main(int argc, char* argv[])
             line.prepend(p.name + u' ');
         printLine(stdout, line.toUtf8());
     };
-    results.portFailed = [](const NamedPort&, const QString& failure) {
-        printLine(stderr, QStringLiteral("orvik-send: %1").arg(failure).toLocal8Bit());
-    };
+    results.portFailed = [](const NamedPort&, const QString& failure) { qCWarning(lcLink).noquote() << failure; };
 
     TimerClock clock; // hundreds of alarms: no descriptor each
     Fleet fleet(ports, plan, clock, results);
@@ -221,7 +197,7 @@ int main(int argc, char* argv[])
     if (parser.isSet(prometheus)) {
         QString error;
         if (!metrics.write(parser.value(prometheus), &error)) {
-            printLine(stderr, QStringLiteral("orvik-send: cannot write %1").arg(error).toLocal8Bit());
+            qCWarning(lcSend).noquote() << QStringLiteral("cannot write %1").arg(error);
             return std::max(status, int(ExitStatus::Unanswered));
         }
     }

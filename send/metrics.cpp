@@ -29,13 +29,10 @@ void Metrics::record(const QString& projector, const Command& command, const Out
     if (!outcome.ok)
         return;
     p.up = true;
-    p.replySeconds = double(outcome.ms) / 1000.0;
-    if (command.query == &queries::kPower)
-        p.power = outcome.state;
-    else if (command.query == &queries::kInput)
-        p.input = outcome.state;
-    else if (command.query == &queries::kLampTime)
-        p.lampHours = outcome.hours;
+    if (outcome.replyMs)
+        p.replySeconds = double(*outcome.replyMs) / 1000.0;
+    if (const auto state = reportedState(command, outcome))
+        p.states.insert(state->name, state->value);
 }
 
 QByteArray Metrics::text() const
@@ -49,10 +46,11 @@ QByteArray Metrics::text() const
         out += QStringLiteral("orvik_up{projector=%1} %2\n").arg(label(name)).arg(projectors_[name].up ? 1 : 0);
 
     // One series a state, 1 for the current one, for projectors that said.
-    const auto oneOf = [&](const char* metric, const char* key, const StatusQuery& query, QString Projector::*current) {
+    const auto oneOf = [&](const char* metric, const char* key, const StatusQuery& query) {
         const QStringList states = stateKeys(query);
+        const QString of = QString::fromLatin1(query.stateName.data(), qsizetype(query.stateName.size()));
         for (const QString& name : order_) {
-            const QString now = projectors_.value(name).*current; // a copy: a const QMap gives values
+            const QString now = projectors_[name].states.value(of);
             for (const QString& state : now.isEmpty() ? QStringList() : states)
                 out += QStringLiteral("%1{projector=%2,%3=%4} %5\n")
                            .arg(QLatin1String(metric), label(name), QLatin1String(key), label(state))
@@ -60,17 +58,17 @@ QByteArray Metrics::text() const
         }
     };
     family("orvik_power_state", "The projector's power state: 1 for the current state, 0 for the others.");
-    oneOf("orvik_power_state", "state", queries::kPower, &Projector::power);
+    oneOf("orvik_power_state", "state", queries::kPower);
 
     family("orvik_lamp_hours", "Hours of lamp use, as the projector counts them.");
     for (const QString& name : order_)
-        if (const auto hours = projectors_[name].lampHours)
-            out += QStringLiteral("orvik_lamp_hours{projector=%1} %2\n").arg(label(name)).arg(*hours);
+        if (const QString hours = projectors_[name].states.value(QStringLiteral("lamp_hours")); !hours.isEmpty())
+            out += QStringLiteral("orvik_lamp_hours{projector=%1} %2\n").arg(label(name), hours);
 
     family("orvik_input", "The selected input: 1 for the current input, 0 for the other.");
-    oneOf("orvik_input", "input", queries::kInput, &Projector::input);
+    oneOf("orvik_input", "input", queries::kInput);
 
-    family("orvik_reply_seconds", "Time from the last answered frame to the end of its reply.");
+    family("orvik_reply_seconds", "Time from the last answered frame sent to the end of its reply.");
     for (const QString& name : order_)
         if (const auto seconds = projectors_[name].replySeconds)
             out += QStringLiteral("orvik_reply_seconds{projector=%1} %2\n").arg(label(name)).arg(*seconds, 0, 'f', 3);

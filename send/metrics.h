@@ -3,6 +3,7 @@
 #include "protocol/command_words.h"
 #include "protocol/outcome.h"
 
+#include <QHash>
 #include <QList>
 #include <QMap>
 #include <QString>
@@ -24,9 +25,7 @@ public:
 private:
     struct Projector {
         bool up = false;
-        QString power;
-        QString input;
-        std::optional<int> lampHours;
+        QHash<QString, QString> states; // by name: "power", "input", "lamp_hours"
         std::optional<double> replySeconds;
     };
     QList<QString> order_;

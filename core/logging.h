@@ -1,0 +1,22 @@
+#pragma once
+
+#include <QLoggingCategory>
+
+// The programs' messages, by where they come from. Warnings are on; debug is
+// off until asked for, e.g. QT_LOGGING_RULES='orvik.exchange.debug=true'.
+//   orvik.link      ports opened, refused, lost and back
+//   orvik.exchange  every frame sent and every reply, with its time
+//   orvik.mqtt      the broker connection
+//   orvik.send      orvik-send's own: the metrics file
+Q_DECLARE_LOGGING_CATEGORY(lcLink)
+Q_DECLARE_LOGGING_CATEGORY(lcExchange)
+Q_DECLARE_LOGGING_CATEGORY(lcMqtt)
+Q_DECLARE_LOGGING_CATEGORY(lcSend)
+
+namespace orvik {
+
+// Each message one line, "PROGRAM: text", no colours: as a terminal and
+// journald both read it. QT_MESSAGE_PATTERN, where set, wins.
+void useOneLineMessages();
+
+} // namespace orvik
