@@ -139,4 +139,8 @@ std::unique_ptr<Alarm> TimerClock::makeAlarm(std::function<void()> onFire)
     return std::make_unique<QtAlarm>(std::move(onFire));
 }
 
+Millis SystemClock::now() const { return std::chrono::duration_cast<Millis>(Steady::now().time_since_epoch()); }
+
+Millis TimerClock::now() const { return std::chrono::duration_cast<Millis>(Steady::now().time_since_epoch()); }
+
 } // namespace orvik

@@ -23,6 +23,8 @@ class Clock {
 public:
     virtual ~Clock() = default;
     virtual std::unique_ptr<Alarm> makeAlarm(std::function<void()> onFire) = 0;
+    // Time on this clock, from an origin of its own.
+    virtual Millis now() const = 0;
 };
 
 // The next deadline of an alarm due at `due` that fired at `firedAt`. On time
@@ -46,6 +48,7 @@ template <class Time> Time nextDeadline(Time due, Time firedAt, Millis period)
 class SystemClock final : public Clock {
 public:
     std::unique_ptr<Alarm> makeAlarm(std::function<void()> onFire) override;
+    Millis now() const override;
 };
 
 // Alarms on precise QTimers, following nextDeadline(): no descriptor each,
@@ -53,6 +56,7 @@ public:
 class TimerClock final : public Clock {
 public:
     std::unique_ptr<Alarm> makeAlarm(std::function<void()> onFire) override;
+    Millis now() const override;
 };
 
 } // namespace orvik

@@ -123,17 +123,16 @@ bool WinSerialDevice::connectLine(OpenFailure* why)
     }
     PurgeComm(port, PURGE_RXCLEAR | PURGE_TXCLEAR);
     io_->port = port;
-    incoming_.clear();
     waiting_.clear();
     writing_ = 0;
-    startRead();
+    QByteArray first; // purged just now: nothing to deliver yet
+    QString error;
+    if (!startRead(&first, &error)) { // a port that cannot be read is not open
+        reason = {OpenFailure::Kind::Other, error, 0, {}};
+        disconnectLine();
+        return false;
+    }
     return true;
-}
-
-void WinSerialDevice::reconnectLine()
-{
-    if (connectLine(nullptr))
-        restored();
 }
 
 void WinSerialDevice::disconnectLine()
@@ -149,79 +148,80 @@ void WinSerialDevice::disconnectLine()
         GetOverlappedResult(io_->port, &io_->write, &done, TRUE);
     CloseHandle(io_->port);
     io_->port = INVALID_HANDLE_VALUE;
-    incoming_.clear();
     waiting_.clear();
     writing_ = 0;
 }
 
 bool WinSerialDevice::applyLine(const LineSettings& settings) { return applyTo(io_->port, settings); }
 
+qsizetype WinSerialDevice::waitingOut() const { return writing_ + waiting_.size(); }
+
 bool WinSerialDevice::writeLine(const QByteArray& bytes)
 {
-    if (writing_ + waiting_.size() + bytes.size() > kOutBufferSize)
-        return false; // a stalled line: dropped, never sent late
     waiting_ += bytes;
-    if (writing_ == 0)
-        startWrite();
+    QString error;
+    if (writing_ == 0 && !startWrite(&error)) {
+        lose(error);
+        return false; // the write failed: said, not taken for sent
+    }
     return true;
 }
 
-QByteArray WinSerialDevice::readLine()
-{
-    QByteArray out;
-    out.swap(incoming_);
-    return out;
-}
+void WinSerialDevice::discardLineInput() { PurgeComm(io_->port, PURGE_RXCLEAR); }
 
-void WinSerialDevice::startRead()
+bool WinSerialDevice::startRead(QByteArray* got, QString* error)
 {
     // What is there already comes at once; the first read left pending is
     // finished by onReadDone().
-    const qsizetype before = incoming_.size();
     for (;;) {
         ResetEvent(io_->read.hEvent);
-        DWORD got = 0;
-        if (!ReadFile(io_->port, &io_->byte, 1, &got, &io_->read)) {
+        DWORD count = 0;
+        if (!ReadFile(io_->port, &io_->byte, 1, &count, &io_->read)) {
             if (GetLastError() != ERROR_IO_PENDING) {
-                lose(systemMessage(GetLastError()));
-                return;
+                *error = systemMessage(GetLastError());
+                return false;
             }
             io_->readDone->setEnabled(true);
-            break;
+            return true;
         }
-        if (got == 0) { // not expected without time-outs: try again shortly rather than spin
+        if (count == 0) { // not expected without time-outs: try again shortly rather than spin
             QTimer::singleShot(100, this, [this] {
-                if (isLive())
-                    startRead();
+                if (!isLive())
+                    return;
+                QByteArray more;
+                QString error;
+                if (!startRead(&more, &error))
+                    return lose(error);
+                deliver(more);
             });
-            break;
+            return true;
         }
-        incoming_.append(io_->byte);
+        got->append(io_->byte);
     }
-    if (incoming_.size() > before)
-        emit received();
 }
 
 void WinSerialDevice::onReadDone()
 {
     io_->readDone->setEnabled(false);
-    DWORD got = 0;
-    if (!GetOverlappedResult(io_->port, &io_->read, &got, FALSE)) {
+    DWORD count = 0;
+    if (!GetOverlappedResult(io_->port, &io_->read, &count, FALSE)) {
         lose(systemMessage(GetLastError()));
         return;
     }
-    if (got == 1)
-        incoming_.append(io_->byte);
-    const qsizetype arrived = incoming_.size();
-    startRead();
-    if (isLive() && arrived > 0 && incoming_.size() == arrived)
-        emit received(); // startRead() found nothing more to announce with it
+    QByteArray got;
+    if (count == 1)
+        got.append(io_->byte);
+    QString error;
+    const bool reading = startRead(&got, &error);
+    deliver(got); // first: the bytes came before the failure
+    if (!reading)
+        lose(error);
 }
 
-void WinSerialDevice::startWrite()
+bool WinSerialDevice::startWrite(QString* error)
 {
     if (waiting_.isEmpty())
-        return;
+        return true;
     io_->inFlight.swap(waiting_);
     waiting_.clear();
     writing_ = io_->inFlight.size();
@@ -229,10 +229,11 @@ void WinSerialDevice::startWrite()
     if (!WriteFile(io_->port, io_->inFlight.constData(), DWORD(io_->inFlight.size()), nullptr, &io_->write)
         && GetLastError() != ERROR_IO_PENDING) {
         writing_ = 0;
-        lose(systemMessage(GetLastError()));
-        return;
+        *error = systemMessage(GetLastError());
+        return false;
     }
     io_->writeDone->setEnabled(true);
+    return true;
 }
 
 void WinSerialDevice::onWriteDone()
@@ -241,11 +242,11 @@ void WinSerialDevice::onWriteDone()
     DWORD wrote = 0;
     const bool ok = GetOverlappedResult(io_->port, &io_->write, &wrote, FALSE);
     writing_ = 0;
-    if (!ok) {
-        lose(systemMessage(GetLastError()));
-        return;
-    }
-    startWrite();
+    QString error;
+    if (!ok)
+        error = systemMessage(GetLastError());
+    if (!ok || !startWrite(&error))
+        lose(error);
 }
 
 } // namespace orvik

@@ -25,19 +25,19 @@ private:
     struct Io;
 
     bool connectLine(OpenFailure* why) override;
-    void reconnectLine() override;
     void disconnectLine() override;
     bool applyLine(const LineSettings& settings) override;
+    qsizetype waitingOut() const override;
     bool writeLine(const QByteArray& bytes) override;
-    QByteArray readLine() override;
+    void discardLineInput() override;
 
-    void startRead();
+    // Each false when the port failed, with the system's words in *error.
+    bool startRead(QByteArray* got, QString* error);
     void onReadDone();
-    void startWrite();
+    bool startWrite(QString* error);
     void onWriteDone();
 
     std::unique_ptr<Io> io_;
-    QByteArray incoming_;
     QByteArray waiting_; // taken, not yet handed to the port
     qsizetype writing_ = 0;
 };

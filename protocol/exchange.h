@@ -5,20 +5,24 @@
 #include "protocol/outcome.h"
 
 #include <QByteArray>
-#include <QElapsedTimer>
 #include <QObject>
 
+#include <deque>
 #include <memory>
+#include <optional>
 
 namespace orvik {
 
 class SerialDevice;
 
-// One command at a time on one device: each step sends its frame and
-// collects the reply until a CR, a lone ACK or the time-out, whichever comes
-// first. Bytes that arrive while no step waits belong to no command and are
-// dropped, so a late reply is never taken for the next command's. A hold of
-// several steps sends them one repeat period apart.
+// One command at a time on one device. Each step sends its frame; a reply
+// (a lone ACK, or bytes up to a CR) counts for the earliest step still
+// waiting within its time-out, and a step whose time-out passes unanswered
+// fails the command. A hold of several steps sends them one repeat period
+// apart, whether or not the earlier ones were answered yet. The command ends
+// only when every step sent is answered or past its time-out, so no reply it
+// asked for can still arrive after it. What arrived while no step waits
+// belongs to no command: it is thrown away before the next frame goes out.
 class Exchange : public QObject {
     Q_OBJECT
 public:
@@ -35,22 +39,38 @@ signals:
     void finished(const orvik::Outcome& outcome);
 
 private:
+    struct Step {
+        int number = 0; // from 1
+        Millis sentAt{0};
+    };
+
     void sendStep();
     void onReceived();
-    void endStep();
+    void onTimeout();
+    // The earliest waiting step got `reply` (empty: none within its time-out).
+    void answer(const QByteArray& reply);
+    void armTimeout();
+    void abandon();
+    void finishWhenDone();
     void finish(Outcome outcome);
 
     SerialDevice& device_;
+    Clock& clock_;
     Millis replyTimeout_;
     std::unique_ptr<Alarm> timeout_;
     std::unique_ptr<Alarm> nextStep_;
     Command command_;
-    int stepsLeft_ = 0;
+    int steps_ = 0;
+    int sent_ = 0;
+    bool sending_ = false; // steps remain to be sent
+    bool writing_ = false;
     bool running_ = false;
-    bool collecting_ = false;
-    QByteArray reply_;
-    std::optional<Outcome> result_; // the first step that failed, else the last
-    QElapsedTimer elapsed_;
+    Millis startedAt_{0};
+    std::deque<Step> waiting_;
+    QByteArray reply_;                  // of the earliest waiting step, so far
+    std::optional<Outcome> failure_;    // the first step that failed
+    std::optional<Outcome> lastAnswer_; // the last step answered as expected
+    QString lost_;                      // why the device is lost, while it is
 };
 
 } // namespace orvik

@@ -16,7 +16,7 @@ public:
     ~ManualClock() override;
     std::unique_ptr<Alarm> makeAlarm(std::function<void()> onFire) override;
 
-    Millis now() const { return now_; }
+    Millis now() const override { return now_; }
     void advance(Millis by);
     void stall(Millis by);
 
