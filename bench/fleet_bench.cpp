@@ -3,6 +3,7 @@
 #include "bench/measure.h"
 
 #include "tools/sim/pty_projector.h"
+#include "tools/sim/run_program.h"
 
 #include <QCoreApplication>
 #include <QElapsedTimer>
@@ -49,27 +50,19 @@ struct Run {
 // One orvik-send to its end, with this event loop running meanwhile.
 Run runSend(const char* sendPath, const QStringList& args)
 {
-    QProcess process;
-    QEventLoop loop;
-    QObject::connect(&process, &QProcess::finished, &loop, &QEventLoop::quit);
-    QTimer::singleShot(120s, &loop, &QEventLoop::quit);
     const double cpuBefore = cpuOfChildren();
     QElapsedTimer wall;
     wall.start();
-    process.start(QString::fromLocal8Bit(sendPath), args);
-    loop.exec();
+    const sim::ProgramRun ran = sim::runWhileServing(QString::fromLocal8Bit(sendPath), args, 120s);
     Run run;
     run.wall = double(wall.nsecsElapsed()) / 1e9;
-    if (process.state() != QProcess::NotRunning) {
-        process.kill();
-        process.waitForFinished();
+    if (!ran.ended)
         return run;
-    }
     run.cpu = cpuOfChildren() - cpuBefore;
-    run.exitCode = process.exitCode();
-    run.lines = int(process.readAllStandardOutput().count('\n'));
+    run.exitCode = ran.exitCode;
+    run.lines = int(ran.out.count('\n'));
     if (run.exitCode != 0)
-        std::fprintf(stderr, "%s", process.readAllStandardError().left(400).constData());
+        std::fprintf(stderr, "%s", ran.err.left(400).constData());
     return run;
 }
 

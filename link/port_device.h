@@ -23,6 +23,7 @@ public:
     bool apply(const LineSettings& settings) override { return active_->apply(settings); }
     bool write(const QByteArray& bytes) override { return active_->write(bytes); }
     QByteArray readAll() override { return active_->readAll(); }
+    void discardInput() override { active_->discardInput(); }
 
 private:
     void select(const QString& path);

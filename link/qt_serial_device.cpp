@@ -184,17 +184,34 @@ OpenFailure lockFailure(const QString& path)
     return failure(OpenFailure::Kind::StaleLock, file, holder.pid);
 }
 
-// Another program that holds the open device with flock() (picocom does):
-// the holder as /proc/locks names it.
-OpenFailure flockFailure(int fd)
+// The program holding a flock() on the device (picocom does), as
+// /proc/locks names it; 0 if none is listed.
+qint64 flockHolderOf(const struct stat& info)
+{
+    QFile locks(QStringLiteral("/proc/locks"));
+    if (!locks.open(QIODevice::ReadOnly))
+        return 0;
+    return flockHolder(locks.readAll(), ::major(info.st_dev), ::minor(info.st_dev), quint64(info.st_ino),
+                       qint64(::getpid()));
+}
+
+OpenFailure heldBy(qint64 pid)
+{
+    return pid > 0 ? failure(OpenFailure::Kind::HeldBy, programOf(pid), pid) : failure(OpenFailure::Kind::Busy);
+}
+
+// Before the port is opened, so that its line settings stay as the holder
+// set them: a device another program has locked with flock().
+bool checkFlock(const QString& path, OpenFailure* why)
 {
     struct stat info {};
-    qint64 pid = 0;
-    QFile locks(QStringLiteral("/proc/locks"));
-    if (::fstat(fd, &info) == 0 && locks.open(QIODevice::ReadOnly))
-        pid = flockHolder(locks.readAll(), ::major(info.st_dev), ::minor(info.st_dev), quint64(info.st_ino),
-                          qint64(::getpid()));
-    return failure(OpenFailure::Kind::HeldBy, pid > 0 ? programOf(pid) : QString(), pid);
+    if (::stat(QFile::encodeName(path).constData(), &info) != 0)
+        return true;
+    const qint64 pid = flockHolderOf(info);
+    if (!isRunning(pid))
+        return true;
+    *why = heldBy(pid);
+    return false;
 }
 
 #endif
@@ -218,7 +235,7 @@ bool QtSerialDevice::connectLine(OpenFailure* why)
     // A symlink and its target share one lock.
     const QString device = canonicalDevicePath(path());
 #ifdef Q_OS_UNIX
-    if (!checkDevice(device, &reason) || !checkLockFile(device, &reason))
+    if (!checkDevice(device, &reason) || !checkLockFile(device, &reason) || !checkFlock(device, &reason))
         return false;
 #endif
     port_->setPortName(device);
@@ -257,7 +274,8 @@ bool QtSerialDevice::connectLine(OpenFailure* why)
     // Programs that lock the open device rather than a lock file, and root,
     // whom exclusive mode does not stop: one program on a line at a time.
     if (::flock(int(port_->handle()), LOCK_EX | LOCK_NB) != 0 && errno == EWOULDBLOCK) {
-        reason = flockFailure(int(port_->handle()));
+        struct stat info {};
+        reason = heldBy(::fstat(int(port_->handle()), &info) == 0 ? flockHolderOf(info) : 0);
         port_->close();
         return false;
     }

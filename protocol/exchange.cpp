@@ -23,6 +23,7 @@ Exchange::Exchange(SerialDevice& device, Clock& clock, Millis replyTimeout, QObj
 {
     timeout_ = clock.makeAlarm([this] { onTimeout(); });
     nextStep_ = clock.makeAlarm([this] { sendStep(); });
+    settle_ = clock.makeAlarm([this] { onSettled(); });
     connect(&device_, &SerialDevice::received, this, &Exchange::onReceived);
     connect(&device_, &SerialDevice::lost, this, [this](const QString& reason) {
         lost_ = reason;
@@ -46,6 +47,7 @@ void Exchange::run(const Command& command)
     reply_.clear();
     failure_.reset();
     lastAnswer_.reset();
+    missed_ = false;
     startedAt_ = clock_.now();
     sendStep();
     if (running_ && sending_)
@@ -79,7 +81,7 @@ void Exchange::sendStep()
     }
     ++sent_;
     waiting_.push_back({number, clock_.now()});
-    qCDebug(lcExchange).noquote() << "sent" << shown(command_.frame.toLatin1())
+    qCDebug(lcExchange).noquote() << "sent" << QStringView(command_.frame).trimmed()
                                   << (steps_ > 1 ? QStringLiteral("(step %1 of %2)").arg(number).arg(steps_)
                                                  : QString());
     if (sent_ == steps_) {
@@ -96,6 +98,8 @@ void Exchange::onReceived()
     if (!running_ || waiting_.empty()) {
         if (!bytes.isEmpty())
             qCDebug(lcExchange).noquote() << "dropped, asked by nobody:" << shown(bytes);
+        if (running_ && !sending_ && !bytes.isEmpty()) // a late reply: the line is not quiet yet
+            settle_->start(std::min(replyTimeout_, std::max(settleUntil_ - clock_.now(), Millis::zero())));
         return;
     }
     for (qsizetype i = 0; i < bytes.size(); ++i) {
@@ -138,8 +142,11 @@ void Exchange::answer(const QByteArray& reply)
     const Millis took = clock_.now() - step.sentAt;
     Outcome outcome = readReply(command_, reply);
     outcome.replyMs = took.count();
-    if (reply.isEmpty() && steps_ > 1)
-        outcome.error = QStringLiteral("no reply to step %1 of %2").arg(step.number).arg(steps_);
+    if (reply.isEmpty()) {
+        missed_ = true;
+        if (steps_ > 1)
+            outcome.error = QStringLiteral("no reply to step %1 of %2").arg(step.number).arg(steps_);
+    }
     qCDebug(lcExchange).noquote() << (reply.isEmpty() ? QStringLiteral("no reply") : QStringLiteral("reply"))
                                   << shown(reply) << QStringLiteral("after %1 ms").arg(took.count());
     if (!outcome.ok && !failure_)
@@ -172,6 +179,21 @@ void Exchange::finishWhenDone()
 {
     if (sending_ || !waiting_.empty())
         return;
+    if (missed_ && !lost_.isEmpty())
+        missed_ = false; // nothing more can come from a lost port
+    if (missed_) {
+        // Wait for a quiet line: one time-out without a byte, four at most
+        // on a line that keeps talking.
+        settleUntil_ = clock_.now() + 4 * replyTimeout_;
+        settle_->start(replyTimeout_);
+        return;
+    }
+    onSettled();
+}
+
+void Exchange::onSettled()
+{
+    settle_->stop();
     finish(failure_ ? *failure_ : lastAnswer_.value_or(readReply(command_, {})));
 }
 
@@ -179,6 +201,7 @@ void Exchange::finish(Outcome outcome)
 {
     timeout_->stop();
     nextStep_->stop();
+    settle_->stop();
     waiting_.clear();
     reply_.clear();
     sending_ = false;

@@ -20,9 +20,11 @@ class SerialDevice;
 // waiting within its time-out, and a step whose time-out passes unanswered
 // fails the command. A hold of several steps sends them one repeat period
 // apart, whether or not the earlier ones were answered yet. The command ends
-// only when every step sent is answered or past its time-out, so no reply it
-// asked for can still arrive after it. What arrived while no step waits
-// belongs to no command: it is thrown away before the next frame goes out.
+// only when every step sent is answered or past its time-out; after a step
+// went unanswered it also waits until the line has been quiet for a time-out,
+// so that a late reply is not taken for the next command's. What arrived
+// while no step waits belongs to no command: it is thrown away before the
+// next frame goes out.
 class Exchange : public QObject {
     Q_OBJECT
 public:
@@ -47,6 +49,7 @@ private:
     void sendStep();
     void onReceived();
     void onTimeout();
+    void onSettled();
     // The earliest waiting step got `reply` (empty: none within its time-out).
     void answer(const QByteArray& reply);
     void armTimeout();
@@ -59,11 +62,14 @@ private:
     Millis replyTimeout_;
     std::unique_ptr<Alarm> timeout_;
     std::unique_ptr<Alarm> nextStep_;
+    std::unique_ptr<Alarm> settle_; // quiet after a step went unanswered
     Command command_;
     int steps_ = 0;
     int sent_ = 0;
     bool sending_ = false; // steps remain to be sent
     bool writing_ = false;
+    bool missed_ = false; // a step went unanswered: its reply may still come
+    Millis settleUntil_{0}; // the latest the quiet wait may end
     bool running_ = false;
     Millis startedAt_{0};
     std::deque<Step> waiting_;

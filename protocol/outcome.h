@@ -18,7 +18,7 @@ struct Outcome {
     std::optional<int> hours;      // after l-time
     bool ok = false;               // answered as expected
     QString error;                 // why not, when not
-    qint64 ms = 0;                 // from the first frame sent to the end of the last reply
+    qint64 ms = 0;                 // from the first frame sent to the end of the command
     std::optional<qint64> replyMs; // from the last answered frame to the end of its reply
     bool portFailed = false;       // not sent: the port could not be opened or was lost
 };

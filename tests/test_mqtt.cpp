@@ -3,6 +3,7 @@
 // Read and written with mosquitto_sub and mosquitto_pub. Tolerances are generous.
 #include "tests/support/loopback.h"
 #include "tools/sim/pty_projector.h"
+#include "tools/sim/run_program.h"
 
 #include <QEventLoop>
 #include <QFile>
@@ -35,21 +36,7 @@ QString tool(const char* name)
 // Runs a tool to its end while this event loop serves the projectors.
 QByteArray output(const QString& program, const QStringList& args, const QByteArray& input = {})
 {
-    QProcess process;
-    QEventLoop loop;
-    QObject::connect(&process, &QProcess::finished, &loop, &QEventLoop::quit);
-    QTimer::singleShot(20s, &loop, &QEventLoop::quit);
-    process.start(program, args);
-    if (!input.isEmpty()) {
-        process.write(input);
-        process.closeWriteChannel();
-    }
-    loop.exec();
-    if (process.state() != QProcess::NotRunning) {
-        process.kill();
-        process.waitForFinished();
-    }
-    return process.readAllStandardOutput();
+    return sim::runWhileServing(program, args, 20s, input).out;
 }
 
 // Asks again and again (each asking runs the event loop) until it holds or

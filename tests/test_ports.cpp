@@ -1,4 +1,5 @@
 // Which devices COM1 and COM2 are, and what a failed opening tells the user.
+#include "link/lock_file.h"
 #include "link/open_failure.h"
 #include "link/port_map.h"
 
@@ -14,6 +15,40 @@ using Kind = OpenFailure::Kind;
 class TestPorts : public QObject {
     Q_OBJECT
 private slots:
+    void lockFilesOfEveryFormatNameTheirHolder_data()
+    {
+        QTest::addColumn<QByteArray>("content");
+        QTest::addColumn<qint64>("pid");
+        QTest::addColumn<QString>("program");
+        QTest::newRow("FHS, ten digits") << QByteArray("      1234\n") << qint64(1234) << QString();
+        QTest::newRow("binary") << QByteArray("\xd2\x04\x00\x00", 4) << qint64(1234) << QString();
+        QTest::newRow("Qt's") << QByteArray("1234\norvik-send\nhost\n") << qint64(1234) << QStringLiteral("orvik-send");
+        QTest::newRow("empty") << QByteArray() << qint64(0) << QString();
+        QTest::newRow("garbage") << QByteArray("x\x01y") << qint64(0) << QString();
+        QTest::newRow("negative") << QByteArray("-5\n") << qint64(0) << QString();
+    }
+    void lockFilesOfEveryFormatNameTheirHolder()
+    {
+        QFETCH(QByteArray, content);
+        QFETCH(qint64, pid);
+        QFETCH(QString, program);
+        const LockHolder holder = readLockFile(content);
+        QCOMPARE(holder.pid, pid);
+        QCOMPARE(holder.program, program);
+    }
+
+    void theFlockHolderOfADeviceIsFoundInProcLocks()
+    {
+        const QByteArray locks = "1: POSIX  ADVISORY  WRITE 77 00:1a:3 0 EOF\n"
+                                 "2: FLOCK  ADVISORY  WRITE 4321 00:1a:3 0 EOF\n"
+                                 "2: -> FLOCK  ADVISORY  WRITE 999 00:1a:3 0 EOF\n"
+                                 "3: FLOCK  ADVISORY  WRITE 555 fd:01:3 0 EOF\n";
+        QCOMPARE(flockHolder(locks, 0, 0x1a, 3, 1), qint64(4321));
+        QCOMPARE(flockHolder(locks, 0xfd, 1, 3, 1), qint64(555));
+        QCOMPARE(flockHolder(locks, 0, 0x1a, 3, 4321), qint64(0)); // our own
+        QCOMPARE(flockHolder(locks, 0, 0x1a, 4, 1), qint64(0));
+    }
+
     void theMachinesPortsAreTakenInAStableOrder_data()
     {
         QTest::addColumn<QStringList>("names");

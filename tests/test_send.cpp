@@ -1,12 +1,14 @@
 // orvik-send as a user runs it: the real program against simulated
 // projectors on pseudo-terminals. Tolerances are generous.
 #include "tools/sim/pty_projector.h"
+#include "tools/sim/run_program.h"
 
 #include <QEventLoop>
 #include <QFile>
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <QProcess>
+#include <QRegularExpression>
 #include <QStandardPaths>
 #include <QTemporaryDir>
 #include <QTest>
@@ -28,21 +30,12 @@ struct Run {
 };
 
 // Runs orvik-send while this event loop serves the simulated projectors.
-Run send(const QStringList& args)
+Run send(const QStringList& args, const QProcessEnvironment& environment = QProcessEnvironment::systemEnvironment())
 {
-    QProcess process;
-    QEventLoop loop;
-    QObject::connect(&process, &QProcess::finished, &loop, &QEventLoop::quit);
-    QTimer::singleShot(60s, &loop, &QEventLoop::quit);
-    process.start(QStringLiteral(ORVIK_SEND_PATH), args);
-    loop.exec();
-    if (process.state() != QProcess::NotRunning) {
-        process.kill();
-        process.waitForFinished();
+    const sim::ProgramRun run = sim::runWhileServing(QStringLiteral(ORVIK_SEND_PATH), args, 60s, {}, environment);
+    if (!run.ended)
         return {};
-    }
-    return {process.exitCode(), QString::fromUtf8(process.readAllStandardOutput()),
-            QString::fromUtf8(process.readAllStandardError())};
+    return {run.exitCode, QString::fromUtf8(run.out), QString::fromUtf8(run.err)};
 }
 
 } // namespace
@@ -89,6 +82,96 @@ private slots:
         QCOMPARE(missing.out, QStringLiteral("hall-1 status Power ON\nhall-3 status no reply\n"));
         QVERIFY2(missing.err.startsWith(QLatin1String("orvik-send: hall-2 (/dev/orvik-none): No such file")),
                  qPrintable(missing.err));
+    }
+
+    void eachRunGetsItsOwnReplies()
+    {
+        // Answered 300 ms late, more than a hold's period: each step still
+        // gets its own ACK, and nothing is left for the next run.
+        PtyProjector slow(PtyProjector::Options{.delay = 300ms});
+        const Run hold =
+            send({QStringLiteral("-p"), slow.devicePath(), QStringLiteral("--json"), QStringLiteral("vol-up:3")});
+        QCOMPARE(hold.exitCode, 0);
+        QVERIFY2(hold.out.contains(QLatin1String("\"ok\":true")), qPrintable(hold.out));
+        const Run status = send({QStringLiteral("-p"), slow.devicePath(), QStringLiteral("status")});
+        QCOMPARE(status.out, QStringLiteral("Power ON\n"));
+        QCOMPARE(status.exitCode, 0);
+
+        // 700 ms late, past the time-out: the hold fails, and its late ACKs
+        // are not the next run's reply.
+        PtyProjector late(PtyProjector::Options{.delay = 700ms});
+        const Run missed = send({QStringLiteral("-p"), late.devicePath(), QStringLiteral("vol-up:3")});
+        QCOMPARE(missed.exitCode, 1);
+        QCOMPARE(missed.out, QStringLiteral("no reply to step 1 of 3\n"));
+        const Run patient = send({QStringLiteral("-p"), late.devicePath(), QStringLiteral("--timeout"),
+                                  QStringLiteral("1000"), QStringLiteral("status")});
+        QCOMPARE(patient.out, QStringLiteral("Power ON\n"));
+
+        // Bytes left on the line before a run are no reply; the debug
+        // category shows what went out and what came back.
+        PtyProjector projector;
+        QVERIFY(projector.send(QByteArray("\x06"
+                                          "80\r")));
+        QProcessEnvironment debug = QProcessEnvironment::systemEnvironment();
+        debug.insert(QStringLiteral("QT_LOGGING_RULES"), QStringLiteral("orvik.exchange.debug=true"));
+        const Run fresh = send({QStringLiteral("-p"), projector.devicePath(), QStringLiteral("status")}, debug);
+        QCOMPARE(fresh.out, QStringLiteral("Power ON\n"));
+        QCOMPARE(fresh.exitCode, 0);
+        QVERIFY2(fresh.err.contains(QLatin1String("orvik-send: sent CR0")), qPrintable(fresh.err));
+        QVERIFY2(fresh.err.contains(QLatin1String("orvik-send: reply 0 0 CR after ")), qPrintable(fresh.err));
+    }
+
+    void aPortAnotherProgramHoldsIsLeftAlone()
+    {
+        PtyProjector projector;
+        const QString device = projector.devicePath();
+        // A running program's lock file, as minicom and cu write it.
+        QProcess holder;
+        holder.start(QStringLiteral("sleep"), {QStringLiteral("30")});
+        QVERIFY(holder.waitForStarted());
+        const QString lockPath = QStringLiteral("/run/lock/LCK..") + device.mid(5).replace(u'/', u'_');
+        QFile lock(lockPath);
+        if (!lock.open(QIODevice::WriteOnly | QIODevice::NewOnly))
+            QSKIP("cannot write a lock file in /run/lock (run as root, or in the lock group)");
+        const QByteArray content = QByteArray::number(holder.processId()).rightJustified(10, ' ') + '\n';
+        lock.write(content);
+        lock.close();
+        const Run refused = send({QStringLiteral("-p"), device, QStringLiteral("power-off")});
+        QCOMPARE(refused.exitCode, 3);
+        QVERIFY2(refused.err.contains(QStringLiteral("in use by sleep (process %1)").arg(holder.processId())),
+                 qPrintable(refused.err));
+        QVERIFY(lock.open(QIODevice::ReadOnly));
+        QCOMPARE(lock.readAll(), content); // untouched
+        lock.close();
+        holder.kill();
+        holder.waitForFinished();
+        // Its process gone, the lock is stale: removed, and the port used.
+        QCOMPARE(send({QStringLiteral("-p"), device, QStringLiteral("power-off")}).exitCode, 0);
+        QVERIFY(!lock.exists());
+        QCOMPARE(projector.received(), QByteArray("C02\r"));
+
+        // picocom locks the open device itself (flock).
+        const QString picocom = QStandardPaths::findExecutable(QStringLiteral("picocom"));
+        if (picocom.isEmpty())
+            QSKIP("picocom is not installed (tools/install-deps.sh test installs it)");
+        projector.clearReceived();
+        QProcess terminal;
+        terminal.start(picocom, {QStringLiteral("-q"), QStringLiteral("-b"), QStringLiteral("19200"), device});
+        QVERIFY(terminal.waitForStarted());
+        QElapsedTimer waited;
+        waited.start();
+        Run held;
+        do // until picocom has the port
+            held = send({QStringLiteral("-p"), device, QStringLiteral("status")});
+        while (held.exitCode == 0 && waited.elapsed() < 5000);
+        QCOMPARE(held.exitCode, 3);
+        QVERIFY2(held.err.contains(QStringLiteral("in use by picocom (process %1)").arg(terminal.processId())),
+                 qPrintable(held.err));
+        const QByteArray before = projector.received();
+        send({QStringLiteral("-p"), device, QStringLiteral("status")});
+        QCOMPARE(projector.received(), before); // nothing written while picocom holds it
+        terminal.kill();
+        terminal.waitForFinished();
     }
 
     void fiftyPortsAtOnceAsJsonLines()
@@ -141,6 +224,22 @@ private slots:
         QCOMPARE(run.exitCode, 0);
         QVERIFY(took.elapsed() >= 1400);
         QCOMPARE(run.out, QStringLiteral("power-on ok\nuntil:on Power ON\n"));
+        // The metrics' reply time is the last question's, not the whole wait.
+        QTemporaryDir dir;
+        const QString metrics = dir.filePath(QStringLiteral("orvik.prom"));
+        send({QStringLiteral("-p"), projector.devicePath(), QStringLiteral("power-off")});
+        QCOMPARE(send({QStringLiteral("-p"), QStringLiteral("hall=") + projector.devicePath(),
+                       QStringLiteral("--prometheus"), metrics, QStringLiteral("power-on"), QStringLiteral("--until"),
+                       QStringLiteral("on")})
+                     .exitCode,
+                 0);
+        QFile file(metrics);
+        QVERIFY(file.open(QIODevice::ReadOnly));
+        static const QRegularExpression replySeconds(
+            QStringLiteral("orvik_reply_seconds\\{projector=\"hall\"\\} ([0-9.]+)"));
+        const QRegularExpressionMatch match = replySeconds.match(QString::fromUtf8(file.readAll()));
+        QVERIFY(match.hasMatch());
+        QVERIFY2(match.captured(1).toDouble() < 1.0, qPrintable(match.captured(1)));
 
         const Run late = send({QStringLiteral("-p"), projector.devicePath(), QStringLiteral("--until"),
                                QStringLiteral("standby"), QStringLiteral("--within"), QStringLiteral("1")});

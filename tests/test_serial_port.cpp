@@ -5,6 +5,7 @@
 #include "tools/sim/pty_projector.h"
 
 #include <QFile>
+#include <QProcess>
 #include <QSerialPort>
 #include <QSignalSpy>
 #include <QTemporaryDir>
@@ -124,6 +125,34 @@ private slots:
         second.failure.clear();
         second.comm.setPortOpen(true);
         QVERIFY(second.comm.portOpen());
+    }
+
+    void anotherProgramsLockFileIsHonouredAndKept()
+    {
+        PtyProjector far;
+        QProcess holder; // a running program of the FHS kind (minicom, cu)
+        holder.start(QStringLiteral("sleep"), {QStringLiteral("30")});
+        QVERIFY(holder.waitForStarted());
+        QFile lock(QStringLiteral("/run/lock/LCK..") + far.devicePath().mid(5).replace(u'/', u'_'));
+        if (!lock.open(QIODevice::WriteOnly | QIODevice::NewOnly))
+            QSKIP("cannot write a lock file in /run/lock (run as root, or in the lock group)");
+        const QByteArray content = QByteArray::number(holder.processId()).rightJustified(10, ' ') + '\n';
+        lock.write(content);
+        lock.close();
+
+        Port port(far.devicePath());
+        port.comm.setPortOpen(true);
+        QVERIFY(!port.comm.portOpen());
+        QCOMPARE(port.failure.description,
+                 QStringLiteral("COM1 (%1): in use by sleep (process %2). Close that program, or choose another port.")
+                     .arg(far.devicePath())
+                     .arg(holder.processId()));
+        QVERIFY(lock.open(QIODevice::ReadOnly));
+        QCOMPARE(lock.readAll(), content);
+        lock.close();
+        QVERIFY(lock.remove());
+        holder.kill();
+        holder.waitForFinished();
     }
 
     void aMissingDeviceIsReportedWithTheSystemsReason()

@@ -14,9 +14,10 @@ case "$profile" in
     # the code's format; promtool (prometheus) checks the metrics file and
     # systemd-analyze the example units; lintian and
     # desktop-file-utils check the package; ser2net is a real device server
-    # for the network ports' tests, mosquitto a real broker for orvik-mqtt's.
+    # for the network ports' tests, mosquitto a real broker for orvik-mqtt's;
+    # picocom is another program holding a port.
     packages+=(clang clang-format libclang-rt-dev lintian desktop-file-utils ser2net prometheus systemd
-      mosquitto mosquitto-clients)
+      mosquitto mosquitto-clients picocom)
     ;;
   windows)
     # MinGW-w64 and Wine; dpkg-dev and the host's Qt tools build Qt for
