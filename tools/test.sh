@@ -15,7 +15,10 @@ tools/install-deps.sh test
 export QT_QPA_PLATFORM=offscreen
 
 echo "== format"
-unformatted=$(git ls-files '*.cpp' '*.h' | while read -r f; do
+# Every source file of the tree, without git: a tree unpacked from a tarball
+# is checked the same way. Build folders and fetched packages are not ours.
+unformatted=$(find . \( -name 'build*' -o -name .git -o -name node_modules \) -prune -o \
+  -type f \( -name '*.cpp' -o -name '*.h' \) -print | sort | while read -r f; do
   clang-format --dry-run -Werror "$f" >/dev/null 2>&1 || echo "$f"; done)
 if [ -n "$unformatted" ]; then
   echo "$unformatted"
