@@ -46,6 +46,15 @@ std::variant<QList<NamedPort>, QString> parsePorts(const QByteArray& text)
         if (names.contains(fields[0]))
             return QStringLiteral("%1: the name %2 is used twice").arg(number).arg(fields[0]);
         names.insert(fields[0]);
+        // One line holds one program at a time: a device named twice would
+        // be refused to the program by itself.
+        for (const NamedPort& earlier : ports)
+            if (earlier.device == fields[1])
+                return QStringLiteral("%1: the device %2 is named twice: %3 on line %4 and %5")
+                    .arg(number)
+                    .arg(fields[1], earlier.name)
+                    .arg(earlier.line)
+                    .arg(fields[0]);
         ports.append({fields[0], fields[1], number});
     }
     return ports;

@@ -16,7 +16,8 @@ struct NamedPort {
 };
 
 // A ports file: one "NAME DEVICE" a line, with # comments and blank lines.
-// A bad line or a name used twice gives the reason with its line number.
+// A bad line, or a name or a device used twice, gives the reason with its
+// line number.
 std::variant<QList<NamedPort>, QString> readPortsFile(const QString& path);
 std::variant<QList<NamedPort>, QString> parsePorts(const QByteArray& text);
 

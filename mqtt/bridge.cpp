@@ -3,6 +3,7 @@
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
+#include <QRegularExpression>
 
 namespace orvik {
 namespace {
@@ -38,6 +39,25 @@ Bridge::Bridge(Settings settings, MqttClient& client, std::vector<std::unique_pt
     }
 }
 
+std::optional<QString> Bridge::prefixProblem(const QString& prefix)
+{
+    if (prefix.isEmpty())
+        return QStringLiteral("is empty");
+    if (prefix.split(u'/').contains(QString()))
+        return QStringLiteral("has an empty level ('%1')").arg(prefix);
+    for (const QChar c : {QChar(u'+'), QChar(u'#'), QChar(u'\0')})
+        if (prefix.contains(c))
+            return c == u'\0' ? QStringLiteral("holds a NUL character")
+                              : QStringLiteral("holds the wildcard '%1' ('%2')").arg(c).arg(prefix);
+    return std::nullopt;
+}
+
+bool Bridge::isTopicName(const QString& name)
+{
+    static const QRegularExpression allowed(QStringLiteral("^[A-Za-z0-9_-]+$"));
+    return allowed.match(name).hasMatch();
+}
+
 void Bridge::start()
 {
     for (const auto& node : nodes_)
@@ -54,14 +74,14 @@ QList<std::pair<QString, QByteArray>> Bridge::lastWords() const
     QList<std::pair<QString, QByteArray>> words;
     for (const auto& node : nodes_)
         words.append({topic(*node, QStringLiteral("availability")), "offline"});
-    words.append({bridgeTopic(settings_.topicPrefix), "offline"});
+    words.append({bridgeTopic(settings_.topicPrefix, settings_.bridgeId), "offline"});
     return words;
 }
 
 void Bridge::onConnected()
 {
     // Everything again: the broker may have lost its retained messages.
-    client_.publish(bridgeTopic(settings_.topicPrefix), "online", true);
+    client_.publish(bridgeTopic(settings_.topicPrefix, settings_.bridgeId), "online", true);
     for (const auto& node : nodes_) {
         for (const char* leaf : {"command", "power/set", "input/set"})
             client_.subscribe(topic(*node, QLatin1String(leaf)));
@@ -142,13 +162,14 @@ void Bridge::publishDiscovery(const ProjectorNode& node)
     };
     const QJsonArray availability{
         QJsonObject{{QStringLiteral("topic"), topic(node, QStringLiteral("availability"))}},
-        QJsonObject{{QStringLiteral("topic"), bridgeTopic(settings_.topicPrefix)}},
+        QJsonObject{{QStringLiteral("topic"), bridgeTopic(settings_.topicPrefix, settings_.bridgeId)}},
     };
     const auto config = [&](const char* component, const char* key, const char* title, QJsonObject fields) {
         const QString objectId = idOf(id + u'_' + QLatin1String(key)).toLower().replace(u'-', u'_');
         fields.insert(QStringLiteral("name"), QLatin1String(title));
         fields.insert(QStringLiteral("unique_id"), id + u'_' + QLatin1String(key));
-        fields.insert(QStringLiteral("object_id"), objectId);
+        // Home Assistant's entity id, as it reads it since 2025.10 (object_id is gone).
+        fields.insert(QStringLiteral("default_entity_id"), QLatin1String(component) + u'.' + objectId);
         fields.insert(QStringLiteral("device"), device);
         fields.insert(QStringLiteral("availability"), availability);
         fields.insert(QStringLiteral("availability_mode"), QStringLiteral("all"));

@@ -5,7 +5,10 @@
 
 #include <QObject>
 
+#include <array>
 #include <memory>
+#include <optional>
+#include <string_view>
 #include <vector>
 
 namespace orvik {
@@ -20,7 +23,10 @@ public:
     struct Settings {
         QString topicPrefix = QStringLiteral("orvik");
         QString discoveryPrefix = QStringLiteral("homeassistant"); // empty: no discovery
+        QString bridgeId;                                          // this bridge among others on the broker
     };
+    // Names the topics use for themselves, which no projector may take.
+    static constexpr std::array<std::string_view, 1> kReservedNames{"bridge"};
     // Longest command payload taken.
     static constexpr qsizetype kMaxPayload = 256;
 
@@ -31,7 +37,16 @@ public:
     // The retained "offline" of every projector and of the bridge itself.
     QList<std::pair<QString, QByteArray>> lastWords() const;
 
-    static QString bridgeTopic(const QString& prefix) { return prefix + QStringLiteral("/bridge/availability"); }
+    // This bridge's own availability, and its last will: PREFIX/bridge/ID/availability.
+    static QString bridgeTopic(const QString& prefix, const QString& bridgeId)
+    {
+        return prefix + QStringLiteral("/bridge/") + bridgeId + QStringLiteral("/availability");
+    }
+    // What is wrong with a topic prefix, or nothing: empty, an empty level,
+    // or a wildcard or NUL, which no topic to publish may hold.
+    static std::optional<QString> prefixProblem(const QString& prefix);
+    // Whether a name is fit for a topic level and a Home Assistant id.
+    static bool isTopicName(const QString& name);
 
 private:
     void onConnected();

@@ -14,7 +14,7 @@
 #include <QCommandLineParser>
 #include <QCoreApplication>
 #include <QFile>
-#include <QRegularExpression>
+#include <QSysInfo>
 #include <QUrl>
 
 #include <cstdio>
@@ -25,13 +25,17 @@ namespace {
 
 constexpr const char* kMore = R"(
 The ports file is orvik-send's: one "NAME DEVICE" a line, # comments. Names
-take letters, digits, '_' and '-'. Topics, with PREFIX from --topic-prefix:
+take letters, digits, '_' and '-'; 'bridge' is the topics' own. Topics, with
+PREFIX from --topic-prefix and ID from --bridge-id:
   PREFIX/NAME/power, input, setting, lamp_hours, availability   (retained)
   PREFIX/NAME/command     any orvik-send command word (power-off, vol-up:3...)
   PREFIX/NAME/power/set   ON or OFF
   PREFIX/NAME/input/set   computer or video
   PREFIX/NAME/result      one JSON object per command, as orvik-send --json
-  PREFIX/bridge/availability   online, or offline (also as the last will)
+  PREFIX/bridge/ID/availability   online, or offline (also as the last will)
+
+Several bridges share a broker with one prefix and a bridge id each, or with
+a prefix each; a projector is unavailable only when its own bridge is.
 
 Exit status: 0 after SIGTERM, SIGINT or SIGHUP; 2 for a usage error or a bad
 ports file; 1 when the service cannot start.
@@ -70,6 +74,10 @@ int main(int argc, char* argv[])
     const QCommandLineOption discoveryPrefix(QStringLiteral("discovery-prefix"),
                                              QStringLiteral("Home Assistant's discovery prefix."),
                                              QStringLiteral("PREFIX"), QStringLiteral("homeassistant"));
+    const QCommandLineOption bridgeId(QStringLiteral("bridge-id"),
+                                      QStringLiteral("This bridge among others on the broker: letters, digits, '_' "
+                                                     "and '-' (default: the host's name)."),
+                                      QStringLiteral("ID"));
     const QCommandLineOption noDiscovery(QStringLiteral("no-discovery"),
                                          QStringLiteral("Publish no Home Assistant discovery configs."));
     const QCommandLineOption poll(QStringLiteral("poll"),
@@ -78,8 +86,8 @@ int main(int argc, char* argv[])
     const QCommandLineOption lampPoll(QStringLiteral("lamp-poll"),
                                       QStringLiteral("Ask l-time every SECONDS (default 3600)."),
                                       QStringLiteral("SECONDS"), QStringLiteral("3600"));
-    line.add(
-        {broker, caFile, username, passwordFile, clientId, topicPrefix, discoveryPrefix, noDiscovery, poll, lampPoll});
+    line.add({broker, caFile, username, passwordFile, clientId, topicPrefix, discoveryPrefix, bridgeId, noDiscovery,
+              poll, lampPoll});
     if (const auto status = line.parse())
         return *status;
     const QCommandLineParser& parser = line.parser();
@@ -95,13 +103,16 @@ int main(int argc, char* argv[])
     QList<NamedPort> ports = std::get<QList<NamedPort>>(read);
     if (ports.isEmpty())
         return usage(QStringLiteral("%1 names no projector").arg(line.value(line.portsFile)));
-    static const QRegularExpression topicName(QStringLiteral("^[A-Za-z0-9_-]+$"));
-    for (const NamedPort& p : ports)
-        if (!topicName.match(p.name).hasMatch())
-            return usage(QStringLiteral("%1:%2: the name '%3' may hold only letters, digits, '_' and '-'")
-                             .arg(line.value(line.portsFile))
-                             .arg(p.line)
-                             .arg(p.name));
+    for (const NamedPort& p : ports) {
+        const QString where = QStringLiteral("%1:%2").arg(line.value(line.portsFile)).arg(p.line);
+        if (!Bridge::isTopicName(p.name))
+            return usage(
+                QStringLiteral("%1: the name '%2' may hold only letters, digits, '_' and '-'").arg(where, p.name));
+        for (const std::string_view reserved : Bridge::kReservedNames)
+            if (p.name == QLatin1String(reserved.data(), qsizetype(reserved.size())))
+                return usage(QStringLiteral("%1: the name '%2' is the topics' own (PREFIX/%2/...); choose another")
+                                 .arg(where, p.name));
+    }
 
     MqttClient::Settings mqtt;
     const QUrl url(parser.value(broker), QUrl::StrictMode);
@@ -125,10 +136,29 @@ int main(int argc, char* argv[])
     mqtt.clientId = parser.value(clientId);
     Bridge::Settings bridge;
     bridge.topicPrefix = parser.value(topicPrefix);
-    if (bridge.topicPrefix.isEmpty() || bridge.topicPrefix.contains(u'#') || bridge.topicPrefix.contains(u'+'))
-        return usage(QStringLiteral("--topic-prefix takes a topic without '#' and '+'"));
+    if (const auto problem = Bridge::prefixProblem(bridge.topicPrefix))
+        return usage(
+            QStringLiteral("--topic-prefix %1: a prefix is one or more levels without '+', '#' or NUL").arg(*problem));
     bridge.discoveryPrefix = parser.isSet(noDiscovery) ? QString() : parser.value(discoveryPrefix);
-    mqtt.willTopic = Bridge::bridgeTopic(bridge.topicPrefix);
+    if (const auto problem = Bridge::prefixProblem(parser.value(discoveryPrefix));
+        problem && !parser.isSet(noDiscovery))
+        return usage(QStringLiteral("--discovery-prefix %1: a prefix is one or more levels without '+', '#' or NUL")
+                         .arg(*problem));
+    if (parser.isSet(bridgeId)) {
+        bridge.bridgeId = parser.value(bridgeId);
+        if (!Bridge::isTopicName(bridge.bridgeId))
+            return usage(
+                QStringLiteral("--bridge-id takes letters, digits, '_' and '-', not '%1'").arg(bridge.bridgeId));
+    } else {
+        // The host's name, as far as a topic level takes it.
+        bridge.bridgeId = QSysInfo::machineHostName().section(u'.', 0, 0);
+        for (QChar& c : bridge.bridgeId)
+            if (!Bridge::isTopicName(QString(c)))
+                c = u'-';
+        if (bridge.bridgeId.isEmpty())
+            bridge.bridgeId = QStringLiteral("orvik");
+    }
+    mqtt.willTopic = Bridge::bridgeTopic(bridge.topicPrefix, bridge.bridgeId);
 
     ProjectorNode::Timing timing;
     const auto pollSeconds = line.number(poll, 1, 86'400);

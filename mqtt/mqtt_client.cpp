@@ -1,5 +1,7 @@
 #include "mqtt/mqtt_client.h"
 
+#include "core/logging.h"
+
 #include <QElapsedTimer>
 #include <QSocketNotifier>
 #include <QThread>
@@ -17,6 +19,19 @@ QString errorText(int rc)
     if (rc == MOSQ_ERR_ERRNO)
         return qt_error_string(errno);
     return QString::fromUtf8(mosquitto_strerror(rc));
+}
+
+// The broker's refusal in words, and what to check.
+QString refusal(int rc)
+{
+    switch (rc) {
+    case 1: return QStringLiteral("unacceptable protocol version");
+    case 2: return QStringLiteral("identifier rejected. Check --client-id");
+    case 3: return QStringLiteral("server unavailable");
+    case 4: return QStringLiteral("bad user name or password. Check --username and --password-file");
+    case 5: return QStringLiteral("not authorised. Check --username, --password-file and --client-id");
+    default: return QString::fromUtf8(mosquitto_connack_string(rc));
+    }
 }
 
 struct Library {
@@ -149,7 +164,8 @@ void MqttClient::afterIo(int rc)
     }
     if (rc == MOSQ_ERR_NO_CONN && !reader_)
         return; // between tries
-    lost(QStringLiteral("the connection to the broker at %1:%2 was lost: %3")
+    lost(QStringLiteral("%1 the broker at %2:%3: %4")
+             .arg(connected_ ? QStringLiteral("lost the connection to") : QStringLiteral("cannot reach"))
              .arg(settings_.host)
              .arg(settings_.port)
              .arg(errorText(rc)));
@@ -158,14 +174,14 @@ void MqttClient::afterIo(int rc)
 void MqttClient::lost(const QString& reason)
 {
     dropSocket();
-    const bool was = connected_;
     connected_ = false;
     if (retry_.isActive())
-        return;
+        return; // this try's failure is said already
     retry_.start(backoff_);
     backoff_ = std::min(backoff_ * 2, kLastRetry);
-    if (was || reason.contains(QLatin1String("cannot reach")))
-        emit disconnected(reason);
+    // Said once: again only when the reason changes or after a connection.
+    if (reason != lastSaid_)
+        emit disconnected(lastSaid_ = reason);
 }
 
 void MqttClient::onConnect(mosquitto*, void* self, int rc)
@@ -173,11 +189,14 @@ void MqttClient::onConnect(mosquitto*, void* self, int rc)
     auto* client = static_cast<MqttClient*>(self);
     if (rc != 0) {
         // Refused by the broker (credentials, client id): said, and tried again later.
-        client->lost(QStringLiteral("the broker refused the connection: %1")
-                         .arg(QString::fromUtf8(mosquitto_connack_string(rc))));
+        client->lost(QStringLiteral("the broker at %1:%2 refused the connection: %3")
+                         .arg(client->settings_.host)
+                         .arg(client->settings_.port)
+                         .arg(refusal(rc)));
         return;
     }
     client->connected_ = true;
+    client->lastSaid_.clear();
     client->backoff_ = kFirstRetry;
     emit client->connected();
     client->updateWriteInterest();
@@ -187,7 +206,9 @@ void MqttClient::onDisconnect(mosquitto*, void* self, int rc)
 {
     auto* client = static_cast<MqttClient*>(self);
     if (rc != 0)
-        client->lost(QStringLiteral("the broker closed the connection"));
+        client->lost(QStringLiteral("the broker at %1:%2 closed the connection")
+                         .arg(client->settings_.host)
+                         .arg(client->settings_.port));
 }
 
 void MqttClient::onMessage(mosquitto*, void* self, const mosquitto_message* message)
@@ -201,15 +222,20 @@ void MqttClient::publish(const QString& topic, const QByteArray& payload, bool r
 {
     if (!connected_)
         return;
-    mosquitto_publish(mosq_, nullptr, topic.toUtf8().constData(), int(payload.size()), payload.constData(),
-                      retain ? kQos : 0, retain);
+    const int rc = mosquitto_publish(mosq_, nullptr, topic.toUtf8().constData(), int(payload.size()),
+                                     payload.constData(), retain ? kQos : 0, retain);
+    if (rc != MOSQ_ERR_SUCCESS)
+        qCWarning(lcMqtt).noquote() << QStringLiteral("not published on %1: %2").arg(topic, errorText(rc));
     updateWriteInterest();
 }
 
 void MqttClient::subscribe(const QString& topic)
 {
-    if (connected_)
-        mosquitto_subscribe(mosq_, nullptr, topic.toUtf8().constData(), kQos);
+    if (!connected_)
+        return;
+    const int rc = mosquitto_subscribe(mosq_, nullptr, topic.toUtf8().constData(), kQos);
+    if (rc != MOSQ_ERR_SUCCESS)
+        qCWarning(lcMqtt).noquote() << QStringLiteral("not subscribed to %1: %2").arg(topic, errorText(rc));
     updateWriteInterest();
 }
 

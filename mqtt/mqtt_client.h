@@ -75,6 +75,7 @@ private:
     QTimer retry_;
     std::chrono::seconds backoff_ = kFirstRetry;
     bool connected_ = false;
+    QString lastSaid_; // the last reason said for not being connected
     bool addressSet_ = false;
 };
 

@@ -20,6 +20,8 @@
 
 #include <functional>
 #include <memory>
+#include <pwd.h>
+#include <unistd.h>
 
 using namespace orvik;
 using sim::PtyProjector;
@@ -53,13 +55,26 @@ bool until(const std::function<bool()>& holds, std::chrono::milliseconds within 
 
 class Broker {
 public:
-    Broker()
+    // With a user and password, anonymous clients are refused.
+    explicit Broker(const QString& user = {}, const QString& password = {})
         : port_(test::freePort())
     {
+        QString text = QStringLiteral("listener %1 127.0.0.1\npersistence false\n").arg(port_);
+        if (user.isEmpty()) {
+            text += QStringLiteral("allow_anonymous true\n");
+        } else {
+            // mosquitto started as root reads its password file as the user mosquitto.
+            QFile::setPermissions(dir_.path(), QFile::permissions(dir_.path()) | QFile::ExeOther | QFile::ReadOther);
+            const QString passwords = dir_.filePath(QStringLiteral("passwords"));
+            QProcess::execute(tool("mosquitto_passwd"),
+                              {QStringLiteral("-c"), QStringLiteral("-b"), passwords, user, password});
+            if (const passwd* account = ::getpwnam("mosquitto")) [[maybe_unused]]
+                const int ignored = ::chown(QFile::encodeName(passwords).constData(), account->pw_uid, account->pw_gid);
+            text += QStringLiteral("allow_anonymous false\npassword_file %1\n").arg(passwords);
+        }
         QFile config(dir_.filePath(QStringLiteral("mosquitto.conf")));
         config.open(QIODevice::WriteOnly);
-        config.write(
-            QStringLiteral("listener %1 127.0.0.1\nallow_anonymous true\npersistence false\n").arg(port_).toUtf8());
+        config.write(text.toUtf8());
     }
     ~Broker() { stop(); }
     bool start()
@@ -135,7 +150,7 @@ private slots:
         service.start(QStringLiteral(ORVIK_MQTT_PATH),
                       {QStringLiteral("--ports-file"), ports.fileName(), QStringLiteral("--broker"),
                        QStringLiteral("mqtt://127.0.0.1:") + broker->port(), QStringLiteral("--poll"),
-                       QStringLiteral("1")});
+                       QStringLiteral("1"), QStringLiteral("--bridge-id"), QStringLiteral("building-a")});
         QVERIFY(service.waitForStarted());
     }
 
@@ -146,7 +161,8 @@ private slots:
         service.terminate();
         QTRY_VERIFY_WITH_TIMEOUT(service.state() == QProcess::NotRunning, 10000);
         // It said offline on its way out.
-        const QStringList last = messages({QStringLiteral("orvik/+/availability")}, 1);
+        const QStringList last = messages(
+            {QStringLiteral("orvik/+/availability"), QStringLiteral("orvik/bridge/building-a/availability")}, 1);
         QCOMPARE(last.filter(QStringLiteral(" offline")).size(), 5);
         simulator.terminate();
         simulator.waitForFinished(5000);
@@ -156,7 +172,7 @@ private slots:
     {
         QStringList retained;
         QVERIFY(until([&] { return (retained = messages({QStringLiteral("orvik/#")}, 1)).size() >= 21; }));
-        for (const char* line : {"orvik/bridge/availability online", "orvik/hall-1/availability online",
+        for (const char* line : {"orvik/bridge/building-a/availability online", "orvik/hall-1/availability online",
                                  "orvik/hall-1/power on", "orvik/hall-1/input computer", "orvik/hall-1/setting normal",
                                  "orvik/hall-1/lamp_hours 1234", "orvik/hall-2/lamp_hours 77", "orvik/hall-3/power on"})
             QVERIFY2(retained.contains(QLatin1String(line)), line);
@@ -219,14 +235,191 @@ private slots:
         QCOMPARE(configs.size(), 20); // five a projector
         for (const QString& line : configs) {
             const QJsonObject config = QJsonDocument::fromJson(line.section(u' ', 1).toUtf8()).object();
-            for (const char* key : {"unique_id", "object_id", "state_topic", "name", "device", "availability"})
+            for (const char* key : {"unique_id", "default_entity_id", "state_topic", "name", "device", "availability"})
                 QVERIFY2(config.contains(QLatin1String(key)), qPrintable(line));
+            QVERIFY2(!config.contains(QLatin1String("object_id")), qPrintable(line)); // gone from Home Assistant
+            // Its own component: homeassistant/switch/... holds switch.orvik_...
+            const QString component = line.section(u'/', 1, 1);
+            QVERIFY2(config.value(QLatin1String("default_entity_id")).toString().startsWith(component + u'.'),
+                     qPrintable(line));
             const QJsonObject device = config.value(QLatin1String("device")).toObject();
             QCOMPARE(device.value(QLatin1String("model")).toString(), QStringLiteral("orvik-control projector"));
             QCOMPARE(device.value(QLatin1String("sw_version")).toString(), QStringLiteral("1.30"));
             QCOMPARE(config.value(QLatin1String("availability")).toArray().size(), 2);
         }
         QVERIFY(configs.filter(QStringLiteral("homeassistant/sensor/orvik_hall-2/lamp_hours/config")).size() == 1);
+        QVERIFY(configs.filter(QStringLiteral("\"default_entity_id\":\"switch.orvik_hall_3_power\"")).size() == 1);
+    }
+
+    // A bridge in each building on one broker and prefix: one bridge's end
+    // makes its own projectors unavailable, and nobody else's.
+    void twoBridgesShareABroker()
+    {
+        PtyProjector hall5;
+        QFile ports(dir.filePath(QStringLiteral("ports-b")));
+        QVERIFY(ports.open(QIODevice::WriteOnly));
+        ports.write(QStringLiteral("hall-5 %1\n").arg(hall5.devicePath()).toUtf8());
+        ports.close();
+        QProcess second;
+        second.start(QStringLiteral(ORVIK_MQTT_PATH),
+                     {QStringLiteral("--ports-file"), ports.fileName(), QStringLiteral("--broker"),
+                      QStringLiteral("mqtt://127.0.0.1:") + broker->port(), QStringLiteral("--poll"),
+                      QStringLiteral("1"), QStringLiteral("--bridge-id"), QStringLiteral("building-b")});
+        QVERIFY(second.waitForStarted());
+        // As Home Assistant reads it: available while every topic of a
+        // config's availability list says online.
+        const auto available = [this] {
+            QHash<QString, QString> retained;
+            QStringList configs;
+            for (const QString& line : messages({QStringLiteral("orvik/#"), QStringLiteral("homeassistant/#")}, 1)) {
+                if (line.startsWith(QLatin1String("homeassistant/switch/")))
+                    configs.append(line.section(u' ', 1));
+                else
+                    retained.insert(line.section(u' ', 0, 0), line.section(u' ', 1));
+            }
+            QMap<QString, bool> byProjector;
+            for (const QString& text : configs) {
+                const QJsonObject config = QJsonDocument::fromJson(text.toUtf8()).object();
+                bool all = true;
+                for (const QJsonValue& entry : config.value(QLatin1String("availability")).toArray())
+                    all = all && retained.value(entry.toObject().value(QLatin1String("topic")).toString()) == u"online";
+                byProjector.insert(
+                    config.value(QLatin1String("device")).toObject().value(QLatin1String("name")).toString(), all);
+            }
+            return byProjector;
+        };
+        QMap<QString, bool> seen;
+        QVERIFY(until(
+            [&] {
+                seen = available();
+                return seen.size() == 5 && !seen.values().contains(false);
+            },
+            20s));
+        second.kill(); // kill -9: the broker publishes its last will
+        second.waitForFinished();
+        QVERIFY(until(
+            [&] {
+                seen = available();
+                return !seen.value(QStringLiteral("hall-5"), true);
+            },
+            60s));
+        for (const char* name : {"hall-1", "hall-2", "hall-3"})
+            QVERIFY2(seen.value(QLatin1String(name)), name);
+        QCOMPARE(messages({QStringLiteral("orvik/bridge/+/availability")}, 1),
+                 (QStringList{QStringLiteral("orvik/bridge/building-a/availability online"),
+                              QStringLiteral("orvik/bridge/building-b/availability offline")}));
+    }
+
+    void badNamesAndPrefixesAreRefusedAtStart_data()
+    {
+        QTest::addColumn<QString>("ports");
+        QTest::addColumn<QStringList>("options");
+        QTest::addColumn<QString>("said");
+        const QString fine = QStringLiteral("hall-1 /dev/ttyS0\n");
+        QTest::newRow("a projector named bridge") << QStringLiteral("bridge /dev/ttyS0\n") << QStringList()
+                                                  << QStringLiteral("ports:1: the name 'bridge' is the topics' own");
+        QTest::newRow("a device named twice") << QStringLiteral("a /dev/ttyS0\n\nb /dev/ttyS0\n") << QStringList()
+                                              << QStringLiteral("ports:3: the device /dev/ttyS0 is named twice");
+        QTest::newRow("a wildcard discovery prefix")
+            << fine << QStringList{QStringLiteral("--discovery-prefix"), QStringLiteral("ha/#")}
+            << QStringLiteral("--discovery-prefix holds the wildcard '#'");
+        QTest::newRow("a wildcard topic prefix")
+            << fine << QStringList{QStringLiteral("--topic-prefix"), QStringLiteral("a+b")}
+            << QStringLiteral("--topic-prefix holds the wildcard '+'");
+        QTest::newRow("an empty topic prefix") << fine << QStringList{QStringLiteral("--topic-prefix"), QString()}
+                                               << QStringLiteral("--topic-prefix is empty");
+        QTest::newRow("an empty level") << fine << QStringList{QStringLiteral("--topic-prefix"), QStringLiteral("a//b")}
+                                        << QStringLiteral("--topic-prefix has an empty level");
+        QTest::newRow("a bridge id with a slash")
+            << fine << QStringList{QStringLiteral("--bridge-id"), QStringLiteral("a/b")}
+            << QStringLiteral("--bridge-id takes letters, digits");
+    }
+    void badNamesAndPrefixesAreRefusedAtStart()
+    {
+        QFETCH(QString, ports);
+        QFETCH(QStringList, options);
+        QFETCH(QString, said);
+        QTemporaryDir scratch;
+        QFile file(scratch.filePath(QStringLiteral("ports")));
+        QVERIFY(file.open(QIODevice::WriteOnly));
+        file.write(ports.toUtf8());
+        file.close();
+        const sim::ProgramRun run =
+            sim::runWhileServing(QStringLiteral(ORVIK_MQTT_PATH),
+                                 QStringList{QStringLiteral("--ports-file"), file.fileName()} + options, 10s);
+        QCOMPARE(run.exitCode, 2);
+        QVERIFY2(run.err.contains(said.toUtf8()), run.err.constData());
+    }
+
+    // A broker that wants a password: its refusal said once, in its words;
+    // with the credentials, the states arrive.
+    void aRefusingBrokerIsSaidOnceInItsWords()
+    {
+        Broker locked(QStringLiteral("site"), QStringLiteral("s3cret"));
+        QVERIFY(locked.start());
+        PtyProjector hall;
+        QFile ports(dir.filePath(QStringLiteral("ports-locked")));
+        QVERIFY(ports.open(QIODevice::WriteOnly));
+        ports.write(QStringLiteral("hall-9 %1\n").arg(hall.devicePath()).toUtf8());
+        ports.close();
+        const QStringList base{QStringLiteral("--ports-file"), ports.fileName(),
+                               QStringLiteral("--broker"),     QStringLiteral("mqtt://127.0.0.1:") + locked.port(),
+                               QStringLiteral("--bridge-id"),  QStringLiteral("locked")};
+        QProcess refused;
+        refused.start(QStringLiteral(ORVIK_MQTT_PATH), base);
+        QByteArray said;
+        QVERIFY(until(
+            [&] { return (said += (QTest::qWait(50), refused.readAllStandardError())).contains("not authorised"); },
+            5s));
+        QTest::qWait(4000); // retries at 1, 2 and 4 s
+        said += refused.readAllStandardError();
+        QCOMPARE(said.count("broker"), 1);
+        QVERIFY2(said.contains("orvik-mqtt: the broker at 127.0.0.1:" + locked.port().toUtf8()
+                               + " refused the connection: not authorised. Check --username"),
+                 said.constData());
+        refused.terminate();
+        refused.waitForFinished();
+
+        QFile password(dir.filePath(QStringLiteral("password")));
+        QVERIFY(password.open(QIODevice::WriteOnly));
+        password.write("s3cret\n");
+        password.close();
+        QProcess allowed;
+        allowed.start(QStringLiteral(ORVIK_MQTT_PATH),
+                      base
+                          + QStringList{QStringLiteral("--username"), QStringLiteral("site"),
+                                        QStringLiteral("--password-file"), password.fileName()});
+        const QStringList args{QStringLiteral("-p"),
+                               locked.port(),
+                               QStringLiteral("-u"),
+                               QStringLiteral("site"),
+                               QStringLiteral("-P"),
+                               QStringLiteral("s3cret"),
+                               QStringLiteral("-v"),
+                               QStringLiteral("-W"),
+                               QStringLiteral("1"),
+                               QStringLiteral("-t"),
+                               QStringLiteral("orvik/hall-9/power")};
+        QVERIFY(until([&] { return output(tool("mosquitto_sub"), args).contains("orvik/hall-9/power on"); }, 15s));
+        allowed.terminate();
+        allowed.waitForFinished();
+    }
+
+    void anAbsentBrokerIsSaidOnce()
+    {
+        PtyProjector hall;
+        QFile ports(dir.filePath(QStringLiteral("ports-absent")));
+        QVERIFY(ports.open(QIODevice::WriteOnly));
+        ports.write(QStringLiteral("hall-8 %1\n").arg(hall.devicePath()).toUtf8());
+        ports.close();
+        const sim::ProgramRun run =
+            sim::runWhileServing(QStringLiteral(ORVIK_MQTT_PATH),
+                                 {QStringLiteral("--ports-file"), ports.fileName(), QStringLiteral("--broker"),
+                                  QStringLiteral("mqtt://127.0.0.1:") + QString::number(test::freePort())},
+                                 10s);
+        QVERIFY(!run.ended); // a service: it keeps trying
+        QCOMPARE(run.err.count("broker"), 1);
+        QVERIFY2(run.err.contains("cannot reach the broker at 127.0.0.1:"), run.err.constData());
     }
 
     // The simulator program, ended and started again at the same link, as
@@ -259,7 +452,7 @@ private slots:
         QStringList retained;
         QVERIFY(until([&] { return (retained = messages({QStringLiteral("orvik/#")}, 1)).size() >= 21; }, 20s));
         QVERIFY(retained.contains(QLatin1String("orvik/hall-2/lamp_hours 77")));
-        QVERIFY(retained.contains(QLatin1String("orvik/bridge/availability online")));
+        QVERIFY(retained.contains(QLatin1String("orvik/bridge/building-a/availability online")));
     }
 };
 
