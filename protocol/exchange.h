@@ -68,7 +68,7 @@ private:
     int sent_ = 0;
     bool sending_ = false; // steps remain to be sent
     bool writing_ = false;
-    bool missed_ = false; // a step went unanswered: its reply may still come
+    bool missed_ = false;   // a step went unanswered: its reply may still come
     Millis settleUntil_{0}; // the latest the quiet wait may end
     bool running_ = false;
     Millis startedAt_{0};
