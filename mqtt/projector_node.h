@@ -39,6 +39,8 @@ public:
     void start();
     // A command from outside: runs before the next poll.
     void command(const Command& command);
+    // Commands and polls waiting to run.
+    std::size_t waiting() const { return commands_.size() + polls_.size(); }
     // Every state known now, for a fresh broker connection.
     const QHash<QString, QString>& states() const { return states_; }
 

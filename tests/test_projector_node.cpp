@@ -1,0 +1,42 @@
+// One projector of orvik-mqtt under a flood of commands, on a simulated
+// projector: what waits stays bounded.
+#include "mqtt/projector_node.h"
+#include "tools/sim/pty_projector.h"
+
+#include <QTest>
+
+using namespace orvik;
+using namespace std::chrono_literals;
+
+class TestProjectorNode : public QObject {
+    Q_OBJECT
+private slots:
+    void aFloodOfCommandsKeepsTheQueueBounded()
+    {
+        sim::PtyProjector projector(sim::PtyProjector::Options{.delay = 20ms}); // slower than the flood
+        TimerClock clock;
+        ProjectorNode node({QStringLiteral("hall"), projector.devicePath(), 0}, {}, {}, clock);
+        node.start();
+        QTRY_COMPARE_WITH_TIMEOUT(node.states().value(QStringLiteral("availability")), QStringLiteral("online"), 5000);
+        int dropped = 0;
+        connect(&node, &ProjectorNode::commandDone, this, [&](const Command&, const Outcome& outcome) {
+            dropped += outcome.error.startsWith(QLatin1String("dropped")) ? 1 : 0;
+        });
+        const Command on = std::get<Command>(parseCommand(QStringLiteral("power-on")));
+        const Command video = std::get<Command>(parseCommand(QStringLiteral("input-video")));
+        std::size_t most = 0;
+        // Each power or input command answered asks its state again at once;
+        // under a flood those questions must not pile up behind it.
+        for (int i = 0; i < 1000; ++i) {
+            node.command(i % 2 ? on : video);
+            node.command(i % 2 ? video : on);
+            QTest::qWait(2);
+            most = std::max(most, node.waiting());
+        }
+        QVERIFY2(most <= ProjectorNode::kMaxWaiting + 4, qPrintable(QString::number(most))); // and a poll of each kind
+        QVERIFY(dropped > 0); // the oldest commands, said as such
+    }
+};
+
+QTEST_GUILESS_MAIN(TestProjectorNode)
+#include "test_projector_node.moc"
