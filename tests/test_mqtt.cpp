@@ -109,6 +109,14 @@ class TestMqtt : public QObject {
     QProcess simulator; // hall-4, a program of its own
 
     QString link(const char* name) const { return dir.filePath(QLatin1String(name)); }
+    // A ports file of one projector, written in this test's folder.
+    QString portsFile(const char* file, const char* name, const PtyProjector& projector) const
+    {
+        QFile ports(dir.filePath(QLatin1String(file)));
+        if (ports.open(QIODevice::WriteOnly))
+            ports.write(QStringLiteral("%1 %2\n").arg(QLatin1String(name), projector.devicePath()).toUtf8());
+        return ports.fileName();
+    }
     // Messages on the topics within `seconds`, "topic payload" a line.
     QStringList messages(const QStringList& topics, int seconds, int count = 0)
     {
@@ -256,13 +264,10 @@ private slots:
     void twoBridgesShareABroker()
     {
         PtyProjector hall5;
-        QFile ports(dir.filePath(QStringLiteral("ports-b")));
-        QVERIFY(ports.open(QIODevice::WriteOnly));
-        ports.write(QStringLiteral("hall-5 %1\n").arg(hall5.devicePath()).toUtf8());
-        ports.close();
+        const QString ports = portsFile("ports-b", "hall-5", hall5);
         QProcess second;
         second.start(QStringLiteral(ORVIK_MQTT_PATH),
-                     {QStringLiteral("--ports-file"), ports.fileName(), QStringLiteral("--broker"),
+                     {QStringLiteral("--ports-file"), ports, QStringLiteral("--broker"),
                       QStringLiteral("mqtt://127.0.0.1:") + broker->port(), QStringLiteral("--poll"),
                       QStringLiteral("1"), QStringLiteral("--bridge-id"), QStringLiteral("building-b")});
         QVERIFY(second.waitForStarted());
@@ -358,11 +363,8 @@ private slots:
         Broker locked(QStringLiteral("site"), QStringLiteral("s3cret"));
         QVERIFY(locked.start());
         PtyProjector hall;
-        QFile ports(dir.filePath(QStringLiteral("ports-locked")));
-        QVERIFY(ports.open(QIODevice::WriteOnly));
-        ports.write(QStringLiteral("hall-9 %1\n").arg(hall.devicePath()).toUtf8());
-        ports.close();
-        const QStringList base{QStringLiteral("--ports-file"), ports.fileName(),
+        const QString ports = portsFile("ports-locked", "hall-9", hall);
+        const QStringList base{QStringLiteral("--ports-file"), ports,
                                QStringLiteral("--broker"),     QStringLiteral("mqtt://127.0.0.1:") + locked.port(),
                                QStringLiteral("--bridge-id"),  QStringLiteral("locked")};
         QProcess refused;
@@ -408,13 +410,10 @@ private slots:
     void anAbsentBrokerIsSaidOnce()
     {
         PtyProjector hall;
-        QFile ports(dir.filePath(QStringLiteral("ports-absent")));
-        QVERIFY(ports.open(QIODevice::WriteOnly));
-        ports.write(QStringLiteral("hall-8 %1\n").arg(hall.devicePath()).toUtf8());
-        ports.close();
+        const QString ports = portsFile("ports-absent", "hall-8", hall);
         const sim::ProgramRun run =
             sim::runWhileServing(QStringLiteral(ORVIK_MQTT_PATH),
-                                 {QStringLiteral("--ports-file"), ports.fileName(), QStringLiteral("--broker"),
+                                 {QStringLiteral("--ports-file"), ports, QStringLiteral("--broker"),
                                   QStringLiteral("mqtt://127.0.0.1:") + QString::number(test::freePort())},
                                  10s);
         QVERIFY(!run.ended); // a service: it keeps trying
