@@ -31,19 +31,24 @@ LockHolder readLockFile(const QByteArray& content)
     return holder;
 }
 
-qint64 flockHolder(const QByteArray& procLocks, unsigned major, unsigned minor, quint64 inode, qint64 self)
+qint64 flockHolder(const QByteArray& procLocks, unsigned major, unsigned minor, quint64 inode)
 {
     // "1: FLOCK  ADVISORY  WRITE 1234 00:05:87 0 EOF"; blocked waiters are
     // listed as "1: -> FLOCK ...", and are not holders.
-    const QByteArray file = QByteArray::number(major, 16).rightJustified(2, '0') + ':'
-                            + QByteArray::number(minor, 16).rightJustified(2, '0') + ':' + QByteArray::number(inode);
-    for (const QByteArray& line : procLocks.split('\n')) {
-        const QList<QByteArray> fields = line.simplified().split(' ');
-        if (fields.size() < 6 || fields[1] != "FLOCK" || fields[5] != file)
+    // A program that opens hundreds of ports holds hundreds of locks: only
+    // the lines that name the file are taken apart.
+    const QByteArray file = ' ' + QByteArray::number(major, 16).rightJustified(2, '0') + ':'
+                            + QByteArray::number(minor, 16).rightJustified(2, '0') + ':' + QByteArray::number(inode)
+                            + ' ';
+    for (qsizetype at = procLocks.indexOf(file); at >= 0; at = procLocks.indexOf(file, at + 1)) {
+        const qsizetype start = procLocks.lastIndexOf('\n', at) + 1;
+        const qsizetype end = procLocks.indexOf('\n', at);
+        const QList<QByteArray> fields = procLocks.mid(start, end < 0 ? -1 : end - start).simplified().split(' ');
+        if (fields.size() < 6 || fields[1] != "FLOCK")
             continue;
         bool ok = false;
         const qint64 pid = fields[4].toLongLong(&ok);
-        if (ok && pid > 0 && pid != self)
+        if (ok && pid > 0)
             return pid;
     }
     return 0;

@@ -18,7 +18,7 @@ struct LockHolder {
 LockHolder readLockFile(const QByteArray& content);
 
 // The process holding a flock() on the file at device major:minor and inode,
-// as /proc/locks lists it, other than `self`; 0 if none is listed.
-qint64 flockHolder(const QByteArray& procLocks, unsigned major, unsigned minor, quint64 inode, qint64 self);
+// as /proc/locks lists it; 0 if none is listed.
+qint64 flockHolder(const QByteArray& procLocks, unsigned major, unsigned minor, quint64 inode);
 
 } // namespace orvik

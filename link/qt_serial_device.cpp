@@ -13,7 +13,9 @@
 #ifdef Q_OS_UNIX
 #include <cerrno>
 #include <csignal>
+#include <fcntl.h>
 #include <grp.h>
+#include <poll.h>
 #include <sys/file.h>
 #include <sys/ioctl.h>
 #include <sys/stat.h>
@@ -131,8 +133,15 @@ QString lockFileOf(const QString& path)
 
 bool isRunning(qint64 pid) { return pid > 0 && (::kill(pid_t(pid), 0) == 0 || errno == EPERM); }
 
+// The name a process was started by (its comm is cut at 15 characters).
 QString programOf(qint64 pid)
 {
+    QFile cmdline(QStringLiteral("/proc/%1/cmdline").arg(pid));
+    if (cmdline.open(QIODevice::ReadOnly)) {
+        const QByteArray first = cmdline.read(4096).split('\0').value(0);
+        if (!first.isEmpty())
+            return QFileInfo(QString::fromLocal8Bit(first)).fileName();
+    }
     QFile comm(QStringLiteral("/proc/%1/comm").arg(pid));
     return comm.open(QIODevice::ReadOnly) ? QString::fromLocal8Bit(comm.readAll()).trimmed() : QString();
 }
@@ -191,27 +200,12 @@ qint64 flockHolderOf(const struct stat& info)
     QFile locks(QStringLiteral("/proc/locks"));
     if (!locks.open(QIODevice::ReadOnly))
         return 0;
-    return flockHolder(locks.readAll(), ::major(info.st_dev), ::minor(info.st_dev), quint64(info.st_ino),
-                       qint64(::getpid()));
+    return flockHolder(locks.readAll(), ::major(info.st_dev), ::minor(info.st_dev), quint64(info.st_ino));
 }
 
 OpenFailure heldBy(qint64 pid)
 {
     return pid > 0 ? failure(OpenFailure::Kind::HeldBy, programOf(pid), pid) : failure(OpenFailure::Kind::Busy);
-}
-
-// Before the port is opened, so that its line settings stay as the holder
-// set them: a device another program has locked with flock().
-bool checkFlock(const QString& path, OpenFailure* why)
-{
-    struct stat info {};
-    if (::stat(QFile::encodeName(path).constData(), &info) != 0)
-        return true;
-    const qint64 pid = flockHolderOf(info);
-    if (!isRunning(pid))
-        return true;
-    *why = heldBy(pid);
-    return false;
 }
 
 #endif
@@ -226,7 +220,12 @@ QtSerialDevice::QtSerialDevice(QObject* parent)
     connect(port_.get(), &QSerialPort::errorOccurred, this, [this] { onError(); });
 }
 
-QtSerialDevice::~QtSerialDevice() { port_->disconnect(this); }
+QtSerialDevice::~QtSerialDevice()
+{
+    port_->disconnect(this);
+    port_.reset();
+    dropFlock();
+}
 
 bool QtSerialDevice::connectLine(OpenFailure* why)
 {
@@ -235,7 +234,7 @@ bool QtSerialDevice::connectLine(OpenFailure* why)
     // A symlink and its target share one lock.
     const QString device = canonicalDevicePath(path());
 #ifdef Q_OS_UNIX
-    if (!checkDevice(device, &reason) || !checkLockFile(device, &reason) || !checkFlock(device, &reason))
+    if (!checkDevice(device, &reason) || !checkLockFile(device, &reason) || !takeFlock(device, &reason))
         return false;
 #endif
     port_->setPortName(device);
@@ -256,6 +255,7 @@ bool QtSerialDevice::connectLine(OpenFailure* why)
         else
 #endif
             reason = failure(OpenFailure::Kind::Other, text);
+        dropFlock();
         return false;
     }
     const bool applied = applyTo(*port_, settings());
@@ -268,19 +268,43 @@ bool QtSerialDevice::connectLine(OpenFailure* why)
     if (!applied) {
         reason = failure(OpenFailure::Kind::Other, QStringLiteral("the device does not take these line settings"));
         port_->close();
+        dropFlock();
         return false;
     }
-#ifdef Q_OS_UNIX
-    // Programs that lock the open device rather than a lock file, and root,
-    // whom exclusive mode does not stop: one program on a line at a time.
-    if (::flock(int(port_->handle()), LOCK_EX | LOCK_NB) != 0 && errno == EWOULDBLOCK) {
-        struct stat info {};
-        reason = heldBy(::fstat(int(port_->handle()), &info) == 0 ? flockHolderOf(info) : 0);
-        port_->close();
-        return false;
-    }
-#endif
     return true;
+}
+
+// Programs that lock the open device rather than a lock file (picocom), and
+// root, whom exclusive mode does not stop: one program on a line at a time.
+// The lock is taken on a descriptor of its own before Qt opens the port, so
+// a port another program holds keeps the line settings that program set.
+bool QtSerialDevice::takeFlock(const QString& device, OpenFailure* why)
+{
+#ifdef Q_OS_UNIX
+    dropFlock();
+    lockFd_ = ::open(QFile::encodeName(device).constData(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
+    if (lockFd_ < 0)
+        return true; // Qt's own opening says what is wrong
+    if (::flock(lockFd_, LOCK_EX | LOCK_NB) == 0 || errno != EWOULDBLOCK)
+        return true;
+    struct stat info {};
+    *why = heldBy(::fstat(lockFd_, &info) == 0 ? flockHolderOf(info) : 0);
+    dropFlock();
+    return false;
+#else
+    Q_UNUSED(device);
+    Q_UNUSED(why);
+    return true;
+#endif
+}
+
+void QtSerialDevice::dropFlock()
+{
+#ifdef Q_OS_UNIX
+    if (lockFd_ >= 0)
+        ::close(lockFd_);
+#endif
+    lockFd_ = -1;
 }
 
 void QtSerialDevice::disconnectLine()
@@ -288,6 +312,7 @@ void QtSerialDevice::disconnectLine()
     if (port_->isOpen())
         port_->close();
     port_->clearError();
+    dropFlock(); // after the port: the last close is where the line's modem signals drop, as before
 }
 
 bool QtSerialDevice::applyLine(const LineSettings& settings)
@@ -348,9 +373,28 @@ void QtSerialDevice::onError()
     switch (port_->error()) {
     case QSerialPort::ReadError:
     case QSerialPort::WriteError:
-    case QSerialPort::ResourceError: lose(lossReason()); break;
-    default: port_->clearError(); break;
+    case QSerialPort::ResourceError:
+        if (hungUp())
+            return lose(lossReason());
+        break;
+    default: break;
     }
+    port_->clearError();
+}
+
+// Whether the device itself is gone. Qt also reports a read that found
+// nothing, which happens when the input was just flushed (discardInput())
+// after the read was announced; that is no loss.
+bool QtSerialDevice::hungUp() const
+{
+#ifdef Q_OS_UNIX
+    pollfd line{int(port_->handle()), POLLIN, 0};
+    if (::poll(&line, 1, 0) < 0)
+        return true;
+    if (!(line.revents & (POLLHUP | POLLERR | POLLNVAL)))
+        return false;
+#endif
+    return true;
 }
 
 // Qt's words for the error, or, where it has none ("Unknown error"), what the

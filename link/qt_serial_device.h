@@ -31,9 +31,13 @@ private:
 
     void onError();
     QString lossReason() const;
+    bool hungUp() const;
+    bool takeFlock(const QString& device, OpenFailure* why);
+    void dropFlock();
 
     std::unique_ptr<QSerialPort> port_;
     bool opening_ = false;
+    int lockFd_ = -1; // holds the flock() while the port is open
 };
 
 } // namespace orvik

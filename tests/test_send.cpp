@@ -115,7 +115,7 @@ private slots:
         QProcessEnvironment debug = QProcessEnvironment::systemEnvironment();
         debug.insert(QStringLiteral("QT_LOGGING_RULES"), QStringLiteral("orvik.exchange.debug=true"));
         const Run fresh = send({QStringLiteral("-p"), projector.devicePath(), QStringLiteral("status")}, debug);
-        QCOMPARE(fresh.out, QStringLiteral("Power ON\n"));
+        QVERIFY2(fresh.out == QStringLiteral("Power ON\n"), qPrintable(fresh.err));
         QCOMPARE(fresh.exitCode, 0);
         QVERIFY2(fresh.err.contains(QLatin1String("orvik-send: sent CR0")), qPrintable(fresh.err));
         QVERIFY2(fresh.err.contains(QLatin1String("orvik-send: reply 0 0 CR after ")), qPrintable(fresh.err));
