@@ -1,5 +1,6 @@
 #include "headless/command_line.h"
 
+#include "core/logging.h"
 #include "link/port_map.h"
 
 #include <QCoreApplication>
@@ -18,6 +19,9 @@ CommandLine::CommandLine(QString program, const QString& description, QString mo
     , program_(std::move(program))
     , moreHelp_(std::move(moreHelp))
 {
+    QCoreApplication::setApplicationName(program_);
+    QCoreApplication::setApplicationVersion(QStringLiteral(ORVIK_VERSION));
+    useOneLineMessages();
     parser_.setApplicationDescription(description);
     add({QCommandLineOption({QStringLiteral("h"), QStringLiteral("help")}, QStringLiteral("Show this help and exit.")),
          QCommandLineOption(QStringLiteral("version"), QStringLiteral("Show the version and exit.")), portsFile,

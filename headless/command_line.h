@@ -15,7 +15,8 @@ namespace orvik {
 
 // The command line of a headless program: --help (the options, then more
 // text of the program's), --version, --ports-file and --speed, and usage
-// errors said one way, under the program's own name.
+// errors said one way, under the program's own name. Made first in main():
+// it names the application and sets up its messages.
 class CommandLine {
 public:
     // Exit status of a usage error: nothing was done.

@@ -23,6 +23,8 @@ using namespace orvik;
 
 namespace {
 
+constexpr const char* kAbout = "Puts every projector of a ports file on an MQTT broker, with Home Assistant discovery.";
+
 constexpr const char* kMore = R"(
 The ports file is orvik-send's: one "NAME DEVICE" a line, # comments. Names
 take letters, digits, '_' and '-'; 'bridge' is the topics' own. Topics, with
@@ -46,15 +48,7 @@ ports file; 1 when the service cannot start.
 int main(int argc, char* argv[])
 {
     QCoreApplication app(argc, argv);
-    QCoreApplication::setApplicationName(QStringLiteral("orvik-mqtt"));
-
-    QCoreApplication::setApplicationVersion(QStringLiteral(ORVIK_VERSION));
-    useOneLineMessages();
-
-    CommandLine line(
-        QStringLiteral("orvik-mqtt"),
-        QStringLiteral("Puts every projector of a ports file on an MQTT broker, with Home Assistant discovery."),
-        QLatin1String(kMore));
+    CommandLine line(QStringLiteral("orvik-mqtt"), QLatin1String(kAbout), QLatin1String(kMore));
     const QCommandLineOption broker(QStringLiteral("broker"),
                                     QStringLiteral("mqtt://HOST:PORT or mqtts://HOST:PORT (default "
                                                    "mqtt://localhost:1883)."),

@@ -24,6 +24,9 @@ using namespace orvik;
 
 namespace {
 
+constexpr const char* kAbout =
+    "Sends projector commands over RS-232C, to one port or many at once, and prints the replies.";
+
 constexpr const char* kExitCodes = R"(
 Commands:
   power-on power-off input-pc input-video audio-mute-on audio-mute-off
@@ -59,14 +62,7 @@ void printLine(FILE* to, const QByteArray& line)
 int main(int argc, char* argv[])
 {
     QCoreApplication app(argc, argv);
-    QCoreApplication::setApplicationName(QStringLiteral("orvik-send"));
-    QCoreApplication::setApplicationVersion(QStringLiteral(ORVIK_VERSION));
-    useOneLineMessages();
-
-    CommandLine line(
-        QStringLiteral("orvik-send"),
-        QStringLiteral("Sends projector commands over RS-232C, to one port or many at once, and prints the replies."),
-        QLatin1String(kExitCodes));
+    CommandLine line(QStringLiteral("orvik-send"), QLatin1String(kAbout), QLatin1String(kExitCodes));
     QCommandLineParser& parser = line.parser();
     parser.addPositionalArgument(QStringLiteral("COMMAND"), QStringLiteral("Commands, run in order on every port."),
                                  QStringLiteral("COMMAND..."));
