@@ -30,8 +30,12 @@ Exchange::Exchange(SerialDevice& device, Clock& clock, Millis replyTimeout, QObj
         if (running_ && !writing_)
             abandon();
     });
-    connect(&device_, &SerialDevice::back, this, [this] { lost_.clear(); });
-    connect(&device_, &SerialDevice::opened, this, [this] { lost_.clear(); });
+    const auto fresh = [this] {
+        lost_.clear();
+        fresh_ = true;
+    };
+    connect(&device_, &SerialDevice::back, this, fresh);
+    connect(&device_, &SerialDevice::opened, this, fresh);
 }
 
 Exchange::~Exchange() = default;
@@ -62,7 +66,11 @@ void Exchange::sendStep()
         const QByteArray unasked = device_.readAll();
         if (!unasked.isEmpty())
             qCDebug(lcExchange).noquote() << "dropped, asked by nobody:" << shown(unasked);
-        device_.discardInput();
+        // What the driver held at opening was never seen by the event loop;
+        // later, unasked bytes reach the buffer above as they come.
+        if (fresh_)
+            device_.discardInput();
+        fresh_ = false;
     }
     const int number = sent_ + 1;
     writing_ = true; // a device found lost in the write says so before it returns

@@ -69,6 +69,7 @@ private:
     bool sending_ = false; // steps remain to be sent
     bool writing_ = false;
     bool missed_ = false;   // a step went unanswered: its reply may still come
+    bool fresh_ = true;     // opened or back: the driver may still hold what came before
     Millis settleUntil_{0}; // the latest the quiet wait may end
     bool running_ = false;
     Millis startedAt_{0};
