@@ -30,7 +30,7 @@ ProjectorLine::ProjectorLine(NamedPort port, LineSettings settings, Clock& clock
     });
     connect(device_.get(), &SerialDevice::lost, this, [this](const QString& reason) {
         state_ = State::Lost;
-        why_ = QStringLiteral("port lost: %1").arg(reason);
+        why_ = portLostText(reason);
         emit lost(named(QStringLiteral("lost: %1").arg(reason)));
     });
     connect(device_.get(), &SerialDevice::back, this, [this] {
@@ -62,7 +62,7 @@ void ProjectorLine::close()
 {
     device_->close();
     state_ = State::Closed;
-    why_ = QStringLiteral("the port is not open");
+    why_ = notOpen();
 }
 
 void ProjectorLine::run(const Command& command) { exchange_->run(command); }

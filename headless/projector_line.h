@@ -58,7 +58,9 @@ private:
     std::unique_ptr<PortDevice> device_;
     std::unique_ptr<Exchange> exchange_;
     State state_ = State::Closed;
-    QString why_ = QStringLiteral("the port is not open");
+    static QString notOpen() { return QStringLiteral("the port is not open"); }
+
+    QString why_ = notOpen();
 };
 
 } // namespace orvik

@@ -146,6 +146,15 @@ QString programOf(qint64 pid)
     return comm.open(QIODevice::ReadOnly) ? QString::fromLocal8Bit(comm.readAll()).trimmed() : QString();
 }
 
+// A running holder, by the name its lock gives or else its own; where none
+// can be named, the port is busy.
+OpenFailure heldBy(qint64 pid, const QString& program = {})
+{
+    if (pid <= 0)
+        return failure(OpenFailure::Kind::Busy);
+    return failure(OpenFailure::Kind::HeldBy, program.isEmpty() ? programOf(pid) : program, pid);
+}
+
 // Before Qt sees the lock: Qt takes a lock in the format of the other serial
 // programs (minicom, cu: the pid in ten ASCII digits) for stale and deletes
 // it. A lock of a running process other than this one refuses the port; one
@@ -161,8 +170,7 @@ bool checkLockFile(const QString& path, OpenFailure* why)
     if (holder.pid == qint64(::getpid()))
         return true;
     if (isRunning(holder.pid)) {
-        *why = failure(OpenFailure::Kind::HeldBy, holder.program.isEmpty() ? programOf(holder.pid) : holder.program,
-                       holder.pid);
+        *why = heldBy(holder.pid, holder.program);
         return false;
     }
     if (holder.pid > 0 && !QFile::remove(file) && QFile::exists(file)) {
@@ -188,8 +196,7 @@ OpenFailure lockFailure(const QString& path)
     }
     const LockHolder holder = readLockFile(lock.read(4096));
     if (isRunning(holder.pid))
-        return failure(OpenFailure::Kind::HeldBy, holder.program.isEmpty() ? programOf(holder.pid) : holder.program,
-                       holder.pid);
+        return heldBy(holder.pid, holder.program);
     return failure(OpenFailure::Kind::StaleLock, file, holder.pid);
 }
 
@@ -201,11 +208,6 @@ qint64 flockHolderOf(const struct stat& info)
     if (!locks.open(QIODevice::ReadOnly))
         return 0;
     return flockHolder(locks.readAll(), ::major(info.st_dev), ::minor(info.st_dev), quint64(info.st_ino));
-}
-
-OpenFailure heldBy(qint64 pid)
-{
-    return pid > 0 ? failure(OpenFailure::Kind::HeldBy, programOf(pid), pid) : failure(OpenFailure::Kind::Busy);
 }
 
 #endif

@@ -13,6 +13,12 @@ constexpr char kAck = 6;
 
 QString shown(const QByteArray& bytes) { return renderTraffic(QString::fromLatin1(bytes)).trimmed(); }
 
+void dropUnasked(const QByteArray& bytes)
+{
+    if (!bytes.isEmpty())
+        qCDebug(lcExchange).noquote() << "dropped, asked by nobody:" << shown(bytes);
+}
+
 } // namespace
 
 Exchange::Exchange(SerialDevice& device, Clock& clock, Millis replyTimeout, QObject* parent)
@@ -63,9 +69,7 @@ void Exchange::sendStep()
     if (!sending_)
         return;
     if (waiting_.empty()) {
-        const QByteArray unasked = device_.readAll();
-        if (!unasked.isEmpty())
-            qCDebug(lcExchange).noquote() << "dropped, asked by nobody:" << shown(unasked);
+        dropUnasked(device_.readAll());
         // What the driver held at opening was never seen by the event loop;
         // later, unasked bytes reach the buffer above as they come.
         if (fresh_)
@@ -104,15 +108,14 @@ void Exchange::onReceived()
 {
     const QByteArray bytes = device_.readAll();
     if (!running_ || waiting_.empty()) {
-        if (!bytes.isEmpty())
-            qCDebug(lcExchange).noquote() << "dropped, asked by nobody:" << shown(bytes);
+        dropUnasked(bytes);
         if (running_ && !sending_ && !bytes.isEmpty()) // a late reply: the line is not quiet yet
             settle_->start(std::min(replyTimeout_, std::max(settleUntil_ - clock_.now(), Millis::zero())));
         return;
     }
     for (qsizetype i = 0; i < bytes.size(); ++i) {
         if (waiting_.empty()) {
-            qCDebug(lcExchange).noquote() << "dropped, asked by nobody:" << shown(bytes.mid(i));
+            dropUnasked(bytes.mid(i));
             break;
         }
         if (reply_.size() < kMaxReply)
@@ -177,7 +180,7 @@ void Exchange::abandon()
 {
     // Nothing more can come: the steps still waiting, and those not sent,
     // fail with the port.
-    failure_ = portFailure(QStringLiteral("port lost: %1").arg(lost_));
+    failure_ = portFailure(portLostText(lost_));
     waiting_.clear();
     sending_ = false;
     finishWhenDone();

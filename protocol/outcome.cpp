@@ -88,6 +88,8 @@ std::optional<ReportedState> reportedState(const Command& command, const Outcome
     return ReportedState{name, outcome.state};
 }
 
+QString portLostText(const QString& reason) { return QStringLiteral("port lost: %1").arg(reason); }
+
 QString resultText(const Outcome& outcome)
 {
     if (outcome.status && outcome.ok)

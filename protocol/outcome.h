@@ -31,6 +31,8 @@ inline constexpr qsizetype kMaxReply = 1024;
 Outcome readReply(const Command& command, const QByteArray& reply);
 // A command that never reached the line.
 Outcome portFailure(const QString& why);
+// Why, when the port was lost: "port lost: REASON", REASON the system's words.
+QString portLostText(const QString& reason);
 
 // The state a query's answer tells, as a name and a value: ("power", "on"),
 // ("lamp_hours", "1234"); nothing for other commands or failed ones.
