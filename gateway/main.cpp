@@ -9,7 +9,7 @@
 #include "link/port_map.h"
 #include "mqtt/bridge.h"
 #include "mqtt/mqtt_client.h"
-#include "mqtt/projector_node.h"
+#include "service/projector_node.h"
 
 #include <QCommandLineParser>
 #include <QCoreApplication>

@@ -1,7 +1,7 @@
 #pragma once
 
 #include "mqtt/mqtt_client.h"
-#include "mqtt/projector_node.h"
+#include "service/projector_node.h"
 
 #include <QObject>
 

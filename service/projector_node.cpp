@@ -1,4 +1,4 @@
-#include "mqtt/projector_node.h"
+#include "service/projector_node.h"
 
 #include "headless/projector_line.h"
 #include "protocol/status_queries.h"

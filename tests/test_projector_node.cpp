@@ -1,6 +1,6 @@
 // One projector of orvik-mqtt under a flood of commands, on a simulated
 // projector: what waits stays bounded.
-#include "mqtt/projector_node.h"
+#include "service/projector_node.h"
 #include "tools/sim/pty_projector.h"
 
 #include <QTest>
