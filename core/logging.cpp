@@ -8,6 +8,7 @@
 Q_LOGGING_CATEGORY(lcLink, "orvik.link", QtInfoMsg)
 Q_LOGGING_CATEGORY(lcExchange, "orvik.exchange", QtInfoMsg)
 Q_LOGGING_CATEGORY(lcMqtt, "orvik.mqtt", QtInfoMsg)
+Q_LOGGING_CATEGORY(lcPjlink, "orvik.pjlink", QtInfoMsg)
 Q_LOGGING_CATEGORY(lcSend, "orvik.send", QtInfoMsg)
 
 namespace orvik {

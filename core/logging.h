@@ -7,10 +7,12 @@
 //   orvik.link      ports opened, refused, lost and back
 //   orvik.exchange  every frame sent and every reply, with its time
 //   orvik.mqtt      the broker connection
+//   orvik.pjlink    PJLink clients refused or cut off
 //   orvik.send      orvik-send's own: the metrics file
 Q_DECLARE_LOGGING_CATEGORY(lcLink)
 Q_DECLARE_LOGGING_CATEGORY(lcExchange)
 Q_DECLARE_LOGGING_CATEGORY(lcMqtt)
+Q_DECLARE_LOGGING_CATEGORY(lcPjlink)
 Q_DECLARE_LOGGING_CATEGORY(lcSend)
 
 namespace orvik {

@@ -7,6 +7,11 @@
 #include <QSet>
 
 namespace orvik {
+namespace {
+
+constexpr QLatin1StringView kPjlinkField("pjlink=");
+
+} // namespace
 
 std::variant<QList<NamedPort>, QString> readPortsFile(const QString& path)
 {
@@ -41,8 +46,13 @@ std::variant<QList<NamedPort>, QString> parsePorts(const QByteArray& text)
         const QStringList fields = line.split(blanks, Qt::SkipEmptyParts);
         if (fields.isEmpty())
             continue;
-        if (fields.size() != 2)
-            return QStringLiteral("%1: expected NAME DEVICE, found '%2'").arg(number).arg(line.trimmed());
+        std::optional<QString> pjlink;
+        if (fields.size() == 3 && fields[2].startsWith(kPjlinkField))
+            pjlink = fields[2].mid(kPjlinkField.size());
+        else if (fields.size() != 2)
+            return QStringLiteral("%1: expected NAME DEVICE [pjlink=[HOST][:PORT]], found '%2'")
+                .arg(number)
+                .arg(line.trimmed());
         if (names.contains(fields[0]))
             return QStringLiteral("%1: the name %2 is used twice").arg(number).arg(fields[0]);
         names.insert(fields[0]);
@@ -55,7 +65,7 @@ std::variant<QList<NamedPort>, QString> parsePorts(const QByteArray& text)
                     .arg(fields[1], earlier.name)
                     .arg(earlier.line)
                     .arg(fields[0]);
-        ports.append({fields[0], fields[1], number});
+        ports.append({fields[0], fields[1], number, pjlink});
     }
     return ports;
 }

@@ -3,6 +3,7 @@
 #include <QList>
 #include <QString>
 
+#include <optional>
 #include <variant>
 
 namespace orvik {
@@ -13,11 +14,14 @@ struct NamedPort {
     QString name;
     QString device;
     int line = 0; // in the ports file; 0 from the command line
+    // Where the gateway serves it as a PJLink projector, as written after
+    // "pjlink=": [HOST][:PORT], perhaps empty. Others ignore it.
+    std::optional<QString> pjlink;
 };
 
-// A ports file: one "NAME DEVICE" a line, with # comments and blank lines.
-// A bad line, or a name or a device used twice, gives the reason with its
-// line number.
+// A ports file: one "NAME DEVICE [pjlink=[HOST][:PORT]]" a line, with #
+// comments and blank lines. A bad line, or a name or a device used twice,
+// gives the reason with its line number.
 std::variant<QList<NamedPort>, QString> readPortsFile(const QString& path);
 std::variant<QList<NamedPort>, QString> parsePorts(const QByteArray& text);
 

@@ -21,8 +21,7 @@ QString idOf(QString text)
 
 } // namespace
 
-Bridge::Bridge(Settings settings, MqttClient& client, std::vector<std::unique_ptr<ProjectorNode>> nodes,
-               QObject* parent)
+Bridge::Bridge(Settings settings, MqttClient& client, std::vector<ProjectorNode*> nodes, QObject* parent)
     : QObject(parent)
     , settings_(std::move(settings))
     , client_(client)
@@ -30,8 +29,7 @@ Bridge::Bridge(Settings settings, MqttClient& client, std::vector<std::unique_pt
 {
     connect(&client_, &MqttClient::connected, this, &Bridge::onConnected);
     connect(&client_, &MqttClient::message, this, &Bridge::onMessage);
-    for (const auto& node : nodes_) {
-        const ProjectorNode* n = node.get();
+    for (const ProjectorNode* n : nodes_) {
         connect(n, &ProjectorNode::stateChanged, this,
                 [this, n](const QString& name, const QString& value) { publishState(*n, name, value); });
         connect(n, &ProjectorNode::commandDone, this,
@@ -56,12 +54,6 @@ bool Bridge::isTopicName(const QString& name)
 {
     static const QRegularExpression allowed(QStringLiteral("^[A-Za-z0-9_-]+$"));
     return allowed.match(name).hasMatch();
-}
-
-void Bridge::start()
-{
-    for (const auto& node : nodes_)
-        node->start();
 }
 
 QString Bridge::topic(const ProjectorNode& node, const QString& leaf) const

@@ -6,7 +6,6 @@
 #include <QObject>
 
 #include <array>
-#include <memory>
 #include <optional>
 #include <string_view>
 #include <vector>
@@ -30,10 +29,9 @@ public:
     // Longest command payload taken.
     static constexpr qsizetype kMaxPayload = 256;
 
-    Bridge(Settings settings, MqttClient& client, std::vector<std::unique_ptr<ProjectorNode>> nodes,
-           QObject* parent = nullptr);
+    // The nodes stay the service's: they outlive the bridge.
+    Bridge(Settings settings, MqttClient& client, std::vector<ProjectorNode*> nodes, QObject* parent = nullptr);
 
-    void start();
     // The retained "offline" of every projector and of the bridge itself.
     QList<std::pair<QString, QByteArray>> lastWords() const;
 
@@ -58,7 +56,7 @@ private:
 
     Settings settings_;
     MqttClient& client_;
-    std::vector<std::unique_ptr<ProjectorNode>> nodes_;
+    std::vector<ProjectorNode*> nodes_;
 };
 
 } // namespace orvik

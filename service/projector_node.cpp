@@ -78,16 +78,18 @@ void ProjectorNode::start()
     line_->open();
 }
 
-void ProjectorNode::command(const Command& command)
+void ProjectorNode::command(const Command& command, Done done)
 {
     if (commands_.size() >= kMaxWaiting) {
         Outcome dropped;
         dropped.error = QStringLiteral("dropped: more than %1 commands were waiting").arg(kMaxWaiting);
-        const Command oldest = commands_.front().command;
+        const Pending oldest = commands_.front();
         commands_.pop_front();
-        emit commandDone(oldest, dropped);
+        emit commandDone(oldest.command, dropped);
+        if (oldest.done)
+            oldest.done(dropped);
     }
-    commands_.push_back({command, true});
+    commands_.push_back({command, true, std::move(done), {}});
     next();
 }
 
@@ -96,25 +98,27 @@ void ProjectorNode::poll(bool lamp)
     if (!line_->usable())
         return;
     if (lamp) {
-        queuePoll(polls().lampTime, false);
+        queuePoll({polls().lampTime}, false);
     } else {
-        queuePoll(polls().status, false);
-        queuePoll(polls().mode, false);
-        queuePoll(polls().setting, false);
+        queuePoll({polls().status}, false);
+        queuePoll({polls().mode}, false);
+        queuePoll({polls().setting}, false);
     }
     next();
 }
 
-void ProjectorNode::queuePoll(const Command& command, bool first)
+void ProjectorNode::queuePoll(Pending poll, bool first)
 {
-    const auto waiting =
-        std::find_if(polls_.begin(), polls_.end(), [&](const Command& c) { return c.frame == command.frame; });
+    const auto waiting = std::find_if(polls_.begin(), polls_.end(),
+                                      [&](const Pending& p) { return p.command.frame == poll.command.frame; });
     if (waiting != polls_.end()) {
         if (!first)
             return;
+        if (waiting->done) // an earlier command's answer waits on this poll too: tell it first
+            waiting->done(*waiting->told);
         polls_.erase(waiting);
     }
-    first ? polls_.push_front(command) : polls_.push_back(command);
+    first ? polls_.push_front(std::move(poll)) : polls_.push_back(std::move(poll));
 }
 
 void ProjectorNode::next()
@@ -125,7 +129,7 @@ void ProjectorNode::next()
         running_ = commands_.front();
         commands_.pop_front();
     } else if (!polls_.empty()) {
-        running_ = Pending{polls_.front(), false};
+        running_ = std::move(polls_.front());
         polls_.pop_front();
     } else {
         return;
@@ -136,6 +140,8 @@ void ProjectorNode::next()
         running_.reset();
         if (done.fromOutside)
             emit commandDone(done.command, failed);
+        if (done.done)
+            done.done(done.told.value_or(failed));
         next();
         return;
     }
@@ -157,16 +163,38 @@ void ProjectorNode::onOutcome(const Outcome& outcome)
             setOnline(true);
         }
     }
-    if (done.fromOutside) {
+    if (done.told) {
+        done.done(*done.told);
+    } else if (done.fromOutside) {
         emit commandDone(done.command, outcome);
-        // What a power or input command changed is asked for at once.
-        const QString& frame = done.command.frame;
-        if (outcome.ok && (frame == commandFrame(codes::kPowerOn) || frame == commandFrame(codes::kPowerOff)))
-            queuePoll(polls().status, true);
-        else if (outcome.ok && (frame == commandFrame(codes::kInputPc) || frame == commandFrame(codes::kInputVideo)))
-            queuePoll(polls().mode, true);
+        afterCommand(done, outcome);
     }
     next();
+}
+
+void ProjectorNode::afterCommand(const Pending& done, const Outcome& outcome)
+{
+    const QString& frame = done.command.frame;
+    const auto is = [&frame](std::string_view code) { return frame == commandFrame(code); };
+    // What a power or input command changed is asked at once, and whoever
+    // gave it is told when the answer is in.
+    const Command* ask = nullptr;
+    if (outcome.ok && (is(codes::kPowerOn) || is(codes::kPowerOff)))
+        ask = &polls().status;
+    else if (outcome.ok && (is(codes::kInputPc) || is(codes::kInputVideo)))
+        ask = &polls().mode;
+    if (ask) {
+        queuePoll({*ask, false, done.done, outcome}, true);
+        return;
+    }
+    // Mutes cannot be asked: what was last acknowledged is what is known.
+    const auto on = [](bool yes) { return yes ? QStringLiteral("on") : QStringLiteral("off"); };
+    if (outcome.ok && (is(codes::kVideoMuteOn) || is(codes::kVideoMuteOff)))
+        setState(QStringLiteral("video_mute"), on(is(codes::kVideoMuteOn)));
+    else if (outcome.ok && (is(codes::kAudioMuteOn) || is(codes::kAudioMuteOff)))
+        setState(QStringLiteral("audio_mute"), on(is(codes::kAudioMuteOn)));
+    if (done.done)
+        done.done(outcome);
 }
 
 void ProjectorNode::setOnline(bool online)

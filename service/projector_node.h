@@ -11,6 +11,7 @@
 
 #include <chrono>
 #include <deque>
+#include <functional>
 #include <memory>
 
 namespace orvik {
@@ -37,15 +38,19 @@ public:
 
     const NamedPort& port() const;
     void start();
+    // Told a command's outcome; after a power or input command that
+    // succeeded, only once the state it changed was asked again.
+    using Done = std::function<void(const Outcome&)>;
     // A command from outside: runs before the next poll.
-    void command(const Command& command);
+    void command(const Command& command, Done done = {});
     // Commands and polls waiting to run.
     std::size_t waiting() const { return commands_.size() + polls_.size(); }
     // Every state known now, for a fresh broker connection.
     const QHash<QString, QString>& states() const { return states_; }
 
 signals:
-    // "power", "input", "setting", "lamp_hours", "availability".
+    // "power", "input", "setting", "lamp_hours", "availability", and once
+    // set through the service, "video_mute" and "audio_mute".
     void stateChanged(const QString& name, const QString& value);
     void commandDone(const orvik::Command& command, const orvik::Outcome& outcome);
     void problem(const QString& text);
@@ -54,13 +59,16 @@ private:
     struct Pending {
         Command command;
         bool fromOutside = false;
+        Done done;
+        std::optional<Outcome> told; // what `done` is told, when this is the poll after a command
     };
 
     void poll(bool lamp);
     // A poll waits at most once: at the front if it is wanted at once.
-    void queuePoll(const Command& command, bool first);
+    void queuePoll(Pending poll, bool first);
     void next();
     void onOutcome(const Outcome& outcome);
+    void afterCommand(const Pending& done, const Outcome& outcome);
     void setState(const QString& name, const QString& value);
     void setOnline(bool online);
 
@@ -70,7 +78,7 @@ private:
     std::unique_ptr<Alarm> lampAlarm_;
     std::unique_ptr<Alarm> reopenAlarm_;
     std::deque<Pending> commands_;
-    std::deque<Command> polls_;
+    std::deque<Pending> polls_;
     std::optional<Pending> running_;
     QHash<QString, QString> states_;
     int misses_ = 0;

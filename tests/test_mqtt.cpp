@@ -1,7 +1,7 @@
 // orvik-mqtt as a site runs it: the real program, a real mosquitto on
 // 127.0.0.1 (its own configuration and port) and simulated projectors.
 // Read and written with mosquitto_sub and mosquitto_pub. Tolerances are generous.
-#include "tests/support/loopback.h"
+#include "tests/support/broker.h"
 #include "tools/sim/pty_projector.h"
 #include "tools/sim/run_program.h"
 
@@ -26,78 +26,10 @@
 using namespace orvik;
 using sim::PtyProjector;
 using namespace std::chrono_literals;
-
-namespace {
-
-QString tool(const char* name)
-{
-    return QStandardPaths::findExecutable(QLatin1String(name),
-                                          {QStringLiteral("/usr/sbin"), QStringLiteral("/usr/bin")});
-}
-
-// Runs a tool to its end while this event loop serves the projectors.
-QByteArray output(const QString& program, const QStringList& args, const QByteArray& input = {})
-{
-    return sim::runWhileServing(program, args, 20s, input).out;
-}
-
-// Asks again and again (each asking runs the event loop) until it holds or
-// `within` has passed: a QTRY loop counts its turns, not the time they take.
-bool until(const std::function<bool()>& holds, std::chrono::milliseconds within = 15s)
-{
-    QElapsedTimer waited;
-    waited.start();
-    while (!holds())
-        if (waited.elapsed() > within.count())
-            return false;
-    return true;
-}
-
-class Broker {
-public:
-    // With a user and password, anonymous clients are refused.
-    explicit Broker(const QString& user = {}, const QString& password = {})
-        : port_(test::freePort())
-    {
-        QString text = QStringLiteral("listener %1 127.0.0.1\npersistence false\n").arg(port_);
-        if (user.isEmpty()) {
-            text += QStringLiteral("allow_anonymous true\n");
-        } else {
-            // mosquitto started as root reads its password file as the user mosquitto.
-            QFile::setPermissions(dir_.path(), QFile::permissions(dir_.path()) | QFile::ExeOther | QFile::ReadOther);
-            const QString passwords = dir_.filePath(QStringLiteral("passwords"));
-            QProcess::execute(tool("mosquitto_passwd"),
-                              {QStringLiteral("-c"), QStringLiteral("-b"), passwords, user, password});
-            if (const passwd* account = ::getpwnam("mosquitto")) [[maybe_unused]]
-                const int ignored = ::chown(QFile::encodeName(passwords).constData(), account->pw_uid, account->pw_gid);
-            text += QStringLiteral("allow_anonymous false\npassword_file %1\n").arg(passwords);
-        }
-        QFile config(dir_.filePath(QStringLiteral("mosquitto.conf")));
-        config.open(QIODevice::WriteOnly);
-        config.write(text.toUtf8());
-    }
-    ~Broker() { stop(); }
-    bool start()
-    {
-        process_.start(tool("mosquitto"), {QStringLiteral("-c"), dir_.filePath(QStringLiteral("mosquitto.conf"))});
-        return test::listensSoon(port_);
-    }
-    void stop()
-    {
-        if (process_.state() != QProcess::NotRunning) {
-            process_.terminate();
-            process_.waitForFinished(5000);
-        }
-    }
-    QString port() const { return QString::number(port_); }
-
-private:
-    QTemporaryDir dir_;
-    quint16 port_ = 0;
-    QProcess process_;
-};
-
-} // namespace
+using test::Broker;
+using test::output;
+using test::tool;
+using test::until;
 
 class TestMqtt : public QObject {
     Q_OBJECT

@@ -1,5 +1,6 @@
-// One projector of orvik-mqtt under a flood of commands, on a simulated
-// projector: what waits stays bounded.
+// One projector of the service on a simulated projector: what waits stays
+// bounded, and whoever gave a command hears of it once, with the state it
+// changed already known.
 #include "service/projector_node.h"
 #include "tools/sim/pty_projector.h"
 
@@ -24,17 +25,43 @@ private slots:
         });
         const Command on = std::get<Command>(parseCommand(QStringLiteral("power-on")));
         const Command video = std::get<Command>(parseCommand(QStringLiteral("input-video")));
+        int told = 0;
+        const auto tell = [&told](const Outcome&) { ++told; };
         std::size_t most = 0;
         // Each power or input command answered asks its state again at once;
         // under a flood those questions must not pile up behind it.
         for (int i = 0; i < 1000; ++i) {
-            node.command(i % 2 ? on : video);
-            node.command(i % 2 ? video : on);
+            node.command(i % 2 ? on : video, tell);
+            node.command(i % 2 ? video : on, tell);
             QTest::qWait(2);
             most = std::max(most, node.waiting());
         }
         QVERIFY2(most <= ProjectorNode::kMaxWaiting + 4, qPrintable(QString::number(most))); // and a poll of each kind
         QVERIFY(dropped > 0); // the oldest commands, said as such
+        QTRY_COMPARE_WITH_TIMEOUT(node.waiting(), 0u, 10000);
+        QCOMPARE(told, 2000); // every caller, once: dropped, answered, or with a poll taken over by another's
+    }
+
+    void aCallerIsToldOnceTheStateItChangedIsKnown()
+    {
+        sim::PtyProjector projector;
+        TimerClock clock;
+        ProjectorNode node({QStringLiteral("hall"), projector.devicePath(), 0}, {}, {}, clock);
+        node.start();
+        QTRY_VERIFY_WITH_TIMEOUT(node.states().contains(QStringLiteral("input")) && node.waiting() == 0, 5000);
+        projector.clearReceived();
+        std::optional<QString> inputWhenTold;
+        node.command(std::get<Command>(parseCommand(QStringLiteral("input-video"))), [&](const Outcome& outcome) {
+            QVERIFY(outcome.ok);
+            inputWhenTold = node.states().value(QStringLiteral("input"));
+        });
+        QTRY_VERIFY(inputWhenTold);
+        QCOMPARE(*inputWhenTold, QStringLiteral("video"));
+        QCOMPARE(projector.received(), QByteArray("C07\rCR1\r"));
+        // Mutes cannot be asked: the acknowledged command is the state.
+        node.command(std::get<Command>(parseCommand(QStringLiteral("audio-mute-on"))));
+        QTRY_COMPARE(node.states().value(QStringLiteral("audio_mute")), QStringLiteral("on"));
+        QVERIFY(!node.states().contains(QStringLiteral("video_mute")));
     }
 };
 
