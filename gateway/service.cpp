@@ -157,7 +157,7 @@ int runService(int argc, char* argv[], ServiceFaces faces)
                 return usage(QStringLiteral("--%1 goes with --broker URL").arg(o->names().constLast()));
     }
     pjlink::Face::Settings pjlinkSettings;
-    if (line.isSet(pjlinkPasswordFile)) {
+    if (gateway && line.isSet(pjlinkPasswordFile)) {
         const auto password = readPassword(line.value(pjlinkPasswordFile));
         if (const QString* error = std::get_if<QString>(&password))
             return usage(*error);

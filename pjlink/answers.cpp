@@ -106,6 +106,9 @@ std::variant<QByteArray, Forward> answer(QByteArrayView line, const Known& known
     // "%1POWR ?": a header, a class, four letters, a blank and a parameter.
     if (line.size() < 6 || line[0] != '%')
         return QByteArray();
+    for (const char c : line.first(6)) // echoed in the reply: printable only
+        if (c <= ' ' || c > '~')
+            return QByteArray();
     const QByteArray head = line.first(6).toByteArray().toUpper();
     if (head[1] != '1')
         return reply(head, "ERR1");

@@ -184,7 +184,7 @@ void ProjectorNode::afterCommand(const Pending& done, const Outcome& outcome)
     else if (outcome.ok && (is(codes::kInputPc) || is(codes::kInputVideo)))
         ask = &polls().mode;
     if (ask) {
-        queuePoll({*ask, false, done.done, outcome}, true);
+        queuePoll(done.done ? Pending{*ask, false, done.done, outcome} : Pending{*ask}, true);
         return;
     }
     // Mutes cannot be asked: what was last acknowledged is what is known.

@@ -9,6 +9,7 @@ cmake --install "$build" --prefix "$prefix" >/dev/null
 
 status=0
 expected='bin/orvik-control
+bin/orvik-gateway
 bin/orvik-mqtt
 bin/orvik-projector-sim
 bin/orvik-send
@@ -16,6 +17,7 @@ share/bash-completion/completions/orvik-send
 share/applications/orvik-control.desktop
 share/doc/orvik-control/changelog.gz
 share/doc/orvik-control/copyright
+share/doc/orvik-control/examples/orvik-gateway.service
 share/doc/orvik-control/examples/orvik-metrics.service
 share/doc/orvik-control/examples/orvik-metrics.timer
 share/doc/orvik-control/examples/orvik-mqtt.service
@@ -30,6 +32,7 @@ share/icons/hicolor/48x48/apps/orvik-control.png
 share/icons/hicolor/64x64/apps/orvik-control.png
 share/icons/hicolor/scalable/apps/orvik-control.svg
 share/man/man1/orvik-control.1.gz
+share/man/man1/orvik-gateway.1.gz
 share/man/man1/orvik-mqtt.1.gz
 share/man/man1/orvik-projector-sim.1.gz
 share/man/man1/orvik-send.1.gz'

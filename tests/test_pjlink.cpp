@@ -365,6 +365,7 @@ private slots:
         QTest::newRow("no header") << on << QByteArray("POWR ?") << QByteArray();
         QTest::newRow("short") << on << QByteArray("%1PO") << QByteArray();
         QTest::newRow("empty") << on << QByteArray() << QByteArray();
+        QTest::newRow("control character") << on << QByteArray("%1PO\x01R ?") << QByteArray();
     }
     void answersComeFromWhatIsKnown()
     {

@@ -18,6 +18,9 @@ case "$profile" in
     # picocom is another program holding a port.
     packages+=(clang clang-format libclang-rt-dev lintian desktop-file-utils ser2net prometheus systemd
       mosquitto mosquitto-clients picocom)
+    # Node.js and npm run the npm pjlink client, a PJLink client nobody
+    # here wrote, against the gateway; a Node.js of another origin will do.
+    command -v node >/dev/null && command -v npm >/dev/null || packages+=(nodejs npm)
     ;;
   windows)
     # MinGW-w64 and Wine; dpkg-dev and the host's Qt tools build Qt for

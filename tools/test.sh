@@ -14,6 +14,9 @@ cd "$top"
 tools/install-deps.sh test
 export QT_QPA_PLATFORM=offscreen
 
+echo "== the npm pjlink client, as its lockfile pins it"
+(cd tests/pjlink-client && npm ci --no-audit --no-fund --loglevel=error)
+
 echo "== format"
 # Every source file of the tree, without git: a tree unpacked from a tarball
 # is checked the same way. Build folders and fetched packages are not ours.
@@ -67,4 +70,4 @@ tools/windows-build.sh
 tests/windows_check.sh
 
 # Every stage above stops the script on a failure; reaching here means all passed.
-echo "all: $((plain + $(count sanitize) + 3 + 1)) passed, 0 failed"
+echo "all: $((plain + $(count sanitize) + 4 + 1)) passed, 0 failed"
