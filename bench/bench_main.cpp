@@ -6,11 +6,13 @@
 //   orvik-bench --all-cores     do not keep to one core (see keepToOneCore)
 //   orvik-bench --fleet         orvik-send on 1 to 500 simulated projectors
 //   orvik-bench --mqtt          orvik-mqtt on 100 simulated projectors and mosquitto
+//   orvik-bench --pjlink        orvik-gateway on 100 simulated projectors, a PJLink client each
 #include "app/form1.h"
 #include "bench/far_end.h"
 #include "bench/fleet_bench.h"
 #include "bench/measure.h"
 #include "bench/mqtt_bench.h"
+#include "bench/pjlink_bench.h"
 #include "bench/process_stats.h"
 #include "core/clock.h"
 #include "panel/caption.h"
@@ -401,7 +403,7 @@ int main(int argc, char* argv[])
         return std::any_of(argv + 1, argv + argc, [&](const char* arg) { return std::strcmp(arg, flag) == 0; });
     };
     // The fleet runs other programs, which use both cores as they would anywhere.
-    const bool oneCore = !given(allCoresFlag) && !given("--fleet") && !given("--mqtt");
+    const bool oneCore = !given(allCoresFlag) && !given("--fleet") && !given("--mqtt") && !given("--pjlink");
     if (oneCore)
         keepToOneCore(); // before any thread starts, so that all inherit it
     qputenv("QT_QPA_PLATFORM", "offscreen");
@@ -418,12 +420,17 @@ int main(int argc, char* argv[])
                                          QStringLiteral("Measure orvik-send on 1 to 500 simulated projectors."));
     const QCommandLineOption mqttOption(
         QStringLiteral("mqtt"), QStringLiteral("Measure orvik-mqtt on 100 simulated projectors and mosquitto."));
-    parser.addOptions({framesOption, soakOption, allCoresOption, fleetOption, mqttOption});
+    const QCommandLineOption pjlinkOption(
+        QStringLiteral("pjlink"),
+        QStringLiteral("Measure orvik-gateway on 100 simulated projectors, a PJLink client each."));
+    parser.addOptions({framesOption, soakOption, allCoresOption, fleetOption, mqttOption, pjlinkOption});
     parser.process(app);
     if (parser.isSet(fleetOption))
         return orvik::bench::runFleet(ORVIK_SEND_PATH, ORVIK_SIM_PATH);
     if (parser.isSet(mqttOption))
         return orvik::bench::runMqtt(ORVIK_MQTT_PATH, ORVIK_SIM_PATH);
+    if (parser.isSet(pjlinkOption))
+        return orvik::bench::runPjlink(ORVIK_GATEWAY_PATH, ORVIK_SIM_PATH);
     if (parser.isSet(soakOption))
         return runSoak(std::max(1, parser.value(soakOption).toInt()));
     return runTable(std::max(10, parser.value(framesOption).toInt()), oneCore);

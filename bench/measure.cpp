@@ -1,5 +1,7 @@
 #include "bench/measure.h"
 
+#include <QFile>
+
 #include <QEventLoop>
 #include <QTimer>
 
@@ -28,6 +30,14 @@ double percentile(std::vector<double> values, double p)
 void row(const QString& measure, const QString& result, const QString& target)
 {
     std::printf("| %s | %s | %s |\n", qPrintable(measure), qPrintable(result), qPrintable(target));
+}
+
+QString writeFile(const QString& path, const QByteArray& text)
+{
+    QFile file(path);
+    if (file.open(QIODevice::WriteOnly))
+        file.write(text);
+    return path;
 }
 
 } // namespace orvik::bench

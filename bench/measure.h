@@ -11,6 +11,8 @@ namespace orvik::bench {
 void runFor(std::chrono::milliseconds duration);
 // The p-th percentile (0 to 100) of the values; 0 for none.
 double percentile(std::vector<double> values, double p);
+// Writes the file anew; its name.
+QString writeFile(const QString& path, const QByteArray& text);
 // One row of the printed table.
 void row(const QString& measure, const QString& result, const QString& target);
 

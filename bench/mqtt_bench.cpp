@@ -1,6 +1,7 @@
 #include "bench/mqtt_bench.h"
 
 #include "bench/measure.h"
+#include "bench/process_stats.h"
 
 #include "mqtt/mqtt_client.h"
 #include "tools/sim/pty_projector.h"
@@ -28,29 +29,6 @@ using namespace std::chrono_literals;
 
 constexpr int kProjectors = 100;
 constexpr int kSamples = 200;
-
-// Seconds of CPU a process has used, from /proc.
-double cpuOf(qint64 pid)
-{
-    QFile stat(QStringLiteral("/proc/%1/stat").arg(pid));
-    if (!stat.open(QIODevice::ReadOnly))
-        return 0;
-    const QByteArray text = stat.readAll();
-    const QList<QByteArray> fields = text.mid(text.lastIndexOf(')') + 2).split(' ');
-    // utime and stime are fields 14 and 15 of the line, 12 and 13 after the name.
-    return double(fields.value(11).toLongLong() + fields.value(12).toLongLong()) / double(::sysconf(_SC_CLK_TCK));
-}
-
-long peakKbOf(qint64 pid)
-{
-    QFile status(QStringLiteral("/proc/%1/status").arg(pid));
-    if (!status.open(QIODevice::ReadOnly))
-        return 0;
-    for (const QByteArray& line : status.readAll().split('\n'))
-        if (line.startsWith("VmHWM:"))
-            return line.mid(6).trimmed().split(' ').first().toLong();
-    return 0;
-}
 
 } // namespace
 
@@ -87,34 +65,26 @@ int runMqtt(const char* mqttPath, const char* simPath)
     // 99 projectors in the simulator program, the one measured here.
     const QString prefix = dir.filePath(QStringLiteral("p"));
     QProcess sim;
-    sim.start(QString::fromLocal8Bit(simPath),
-              {QStringLiteral("--count"), QString::number(kProjectors - 1), QStringLiteral("--delay"),
-               QStringLiteral("20"), QStringLiteral("--link"), prefix});
-    sim.waitForReadyRead(30000);
-    while (!QFile::exists(prefix + QString::number(kProjectors - 1)))
-        runFor(50ms);
+    startSimulators(sim, simPath, prefix, kProjectors - 1, {QStringLiteral("--delay"), QStringLiteral("20")});
     sim::PtyProjector measured(sim::PtyProjector::Options{.delay = 20ms, .record = false});
     QByteArray ports;
     for (int i = 1; i < kProjectors; ++i)
         ports += QStringLiteral("p%1 %2\n").arg(QString::number(i), prefix + QString::number(i)).toUtf8();
     ports += QStringLiteral("measured %1\n").arg(measured.devicePath()).toUtf8();
-    QFile portsFile(dir.filePath(QStringLiteral("ports")));
-    portsFile.open(QIODevice::WriteOnly);
-    portsFile.write(ports);
-    portsFile.close();
+    const QString portsFile = writeFile(dir.filePath(QStringLiteral("ports")), ports);
 
     QProcess service;
     service.setProcessChannelMode(QProcess::ForwardedErrorChannel);
     service.start(QString::fromLocal8Bit(mqttPath),
-                  {QStringLiteral("--ports-file"), portsFile.fileName(), QStringLiteral("--broker"),
+                  {QStringLiteral("--ports-file"), portsFile, QStringLiteral("--broker"),
                    QStringLiteral("mqtt://127.0.0.1:%1").arg(port), QStringLiteral("--poll"), QStringLiteral("1")});
     service.waitForStarted();
     runFor(3s); // every port open, the first polls answered
 
     std::printf("| Measure | Result | Target |\n|---|---|---|\n");
-    const double cpuBefore = cpuOf(service.processId());
+    const double cpuBefore = cpuSecondsOf(service.processId());
     runFor(20s);
-    const double cpu = (cpuOf(service.processId()) - cpuBefore) / 20.0 * 100.0;
+    const double cpu = (cpuSecondsOf(service.processId()) - cpuBefore) / 20.0 * 100.0;
     row(QStringLiteral("CPU of orvik-mqtt, %1 projectors polled every second (20 s)").arg(kProjectors),
         QStringLiteral("%1% of a core").arg(cpu, 0, 'f', 2), QStringLiteral("under 2%"));
 
@@ -153,15 +123,10 @@ int runMqtt(const char* mqttPath, const char* simPath)
             .arg(percentile(latencies, 95), 0, 'f', 2),
         QStringLiteral("under 10 / under 30 ms"));
     row(QStringLiteral("peak resident memory of orvik-mqtt, %1 projectors").arg(kProjectors),
-        QStringLiteral("%1 MB").arg(double(peakKbOf(service.processId())) / 1024.0, 0, 'f', 1),
+        QStringLiteral("%1 MB").arg(double(peakResidentKbOf(service.processId())) / 1024.0, 0, 'f', 1),
         QStringLiteral("under 40 MB"));
 
-    service.terminate();
-    service.waitForFinished(5000);
-    sim.terminate();
-    sim.waitForFinished(5000);
-    broker.terminate();
-    broker.waitForFinished(5000);
+    stopAll({&service, &sim, &broker});
     return 0;
 }
 

@@ -1,15 +1,19 @@
 #include "bench/process_stats.h"
 
+#include "bench/measure.h"
+
 #include <QFile>
+
+#include <unistd.h>
 
 #include <sys/resource.h>
 
 namespace orvik::bench {
 namespace {
 
-long statusField(const char* name)
+long statusField(const char* name, const QString& pid = QStringLiteral("self"))
 {
-    QFile status(QStringLiteral("/proc/self/status"));
+    QFile status(QStringLiteral("/proc/%1/status").arg(pid));
     if (!status.open(QIODevice::ReadOnly))
         return -1;
     for (const QByteArray& line : status.readAll().split('\n'))
@@ -32,5 +36,35 @@ std::chrono::microseconds cpuTime()
 
 long residentKb() { return statusField("VmRSS:"); }
 long peakResidentKb() { return statusField("VmHWM:"); }
+
+double cpuSecondsOf(qint64 pid)
+{
+    QFile stat(QStringLiteral("/proc/%1/stat").arg(pid));
+    if (!stat.open(QIODevice::ReadOnly))
+        return 0;
+    const QByteArray text = stat.readAll();
+    const QList<QByteArray> fields = text.mid(text.lastIndexOf(')') + 2).split(' ');
+    // utime and stime are fields 14 and 15 of the line, 12 and 13 after the name.
+    return double(fields.value(11).toLongLong() + fields.value(12).toLongLong()) / double(::sysconf(_SC_CLK_TCK));
+}
+
+long peakResidentKbOf(qint64 pid) { return statusField("VmHWM:", QString::number(pid)); }
+
+void stopAll(std::initializer_list<QProcess*> programs)
+{
+    for (QProcess* program : programs) {
+        program->terminate();
+        program->waitForFinished(5000);
+    }
+}
+
+void startSimulators(QProcess& sim, const char* simPath, const QString& prefix, int count, const QStringList& more)
+{
+    sim.start(QString::fromLocal8Bit(simPath),
+              QStringList{QStringLiteral("--count"), QString::number(count), QStringLiteral("--link"), prefix} + more);
+    sim.waitForReadyRead(30000);
+    while (!QFile::exists(prefix + QString::number(count)))
+        runFor(std::chrono::milliseconds(50));
+}
 
 } // namespace orvik::bench

@@ -2,6 +2,7 @@
 
 #include "core/clock.h"
 #include "pjlink/address.h"
+#include "protocol/command_words.h"
 
 #include <QByteArray>
 #include <QObject>
@@ -11,7 +12,7 @@
 #include <optional>
 #include <vector>
 
-class QTcpServer;
+class QThread;
 
 namespace orvik {
 
@@ -19,12 +20,14 @@ class ProjectorNode;
 
 namespace pjlink {
 
-class Connection;
-
 // The service's PJLink face: each projector that has an address listens
 // there as a PJLink class 1 projector. Queries are answered from what the
 // polls know, without a frame on the line; sets join the projector's queue
 // and are answered once it acknowledged them.
+//
+// The servers and their clients run on a thread of the face's own, so that
+// a client's question wakes only the face's descriptors, not every serial
+// port's too; the projectors' states reach it as copies.
 class Face : public QObject {
     Q_OBJECT
 public:
@@ -32,8 +35,10 @@ public:
         std::optional<QByteArray> password;     // asked of every client when set
         std::chrono::milliseconds idle{30'000}; // a connection silent this long is closed
         int maxConnections = 32;                // per projector; more are closed at once
+        bool ownThread = true;                  // false: on the caller's thread, as tests drive it
     };
 
+    // `clock` gives the connections' idle alarms, on the face's thread.
     Face(Settings settings, Clock& clock, QObject* parent = nullptr);
     ~Face() override;
 
@@ -42,18 +47,17 @@ public:
     // Connections open now, over every projector.
     int connections() const;
 
+    struct Projector;
+    class Front;
+
 private:
-    struct Listening {
-        ProjectorNode* node;
-        QTcpServer* server;
-        int connections = 0;
-        bool full = false; // said once until every client has gone
-    };
-    void accept(Listening& listening);
+    // On the projectors' thread: a client's set, to the projector's queue.
+    void run(Projector& projector, quint64 connection, const QList<Command>& commands);
 
     Settings settings_;
-    Clock& clock_;
-    std::vector<std::unique_ptr<Listening>> listening_;
+    std::vector<std::unique_ptr<Projector>> projectors_;
+    std::unique_ptr<QThread> thread_;
+    Front* front_ = nullptr;
 };
 
 } // namespace pjlink

@@ -129,8 +129,10 @@ private slots:
         node = std::make_unique<ProjectorNode>(NamedPort{QStringLiteral("hall-1"), projector->devicePath()},
                                                LineSettings{}, timing, lineClock);
         node->start();
-        open = std::make_unique<pjlink::Face>(pjlink::Face::Settings{.maxConnections = kMost}, faceClock);
-        guarded = std::make_unique<pjlink::Face>(pjlink::Face::Settings{.password = "secret"}, faceClock);
+        open = std::make_unique<pjlink::Face>(pjlink::Face::Settings{.maxConnections = kMost, .ownThread = false},
+                                              faceClock);
+        guarded =
+            std::make_unique<pjlink::Face>(pjlink::Face::Settings{.password = "secret", .ownThread = false}, faceClock);
         openPort = test::freePort();
         QCOMPARE(open->serve(*node, {QHostAddress::LocalHost, openPort}), std::nullopt);
         guardedPort = test::freePort();
@@ -182,7 +184,7 @@ private slots:
         sim::PtyProjector silent(sim::PtyProjector::Options{.silent = true});
         ProjectorNode quiet({QStringLiteral("hall-2"), silent.devicePath()}, {}, {}, lineClock);
         quiet.start();
-        pjlink::Face face({}, faceClock);
+        pjlink::Face face({.ownThread = false}, faceClock);
         const quint16 port = test::freePort();
         QCOMPARE(face.serve(quiet, {QHostAddress::LocalHost, port}), std::nullopt);
         Client client(port);
@@ -190,6 +192,22 @@ private slots:
         QCOMPARE(client.ask("%1POWR ?"), QByteArray("%1POWR=ERR3"));
         QCOMPARE(client.ask("%1POWR 1"), QByteArray("%1POWR=ERR3")); // offline: nothing is sent
         QCOMPARE(client.ask("%1NAME ?"), QByteArray("%1NAME=hall-2"));
+    }
+
+    void onAThreadOfItsOwnTooWithTheStatesFollowing()
+    {
+        TimerClock clock;
+        pjlink::Face face({}, clock);
+        const quint16 port = test::freePort();
+        QCOMPARE(face.serve(*node, {QHostAddress::LocalHost, port}), std::nullopt);
+        Client client(port);
+        QCOMPARE(client.next(), QByteArray("PJLINK 0"));
+        QCOMPARE(client.ask("%1INPT ?"), QByteArray("%1INPT=11"));
+        QCOMPARE(client.ask("%1INPT 21"), QByteArray("%1INPT=OK"));
+        QCOMPARE(client.ask("%1INPT ?"), QByteArray("%1INPT=21"));
+        QCOMPARE(client.ask("%1INPT 11"), QByteArray("%1INPT=OK"));
+        QCOMPARE(face.connections(), 1);
+        frames();
     }
 
     void thePasswordIsAskedOnceOrOnEveryLine()

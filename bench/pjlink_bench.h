@@ -1,0 +1,11 @@
+#pragma once
+
+namespace orvik::bench {
+
+// orvik-gateway with 100 simulated projectors, each asked POWR ? every
+// second by a PJLink client of its own: the time to each answer, the
+// gateway's CPU and memory, and the frames on the lines with and without
+// the clients. Prints a table.
+int runPjlink(const char* gatewayPath, const char* simPath);
+
+} // namespace orvik::bench
