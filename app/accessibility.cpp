@@ -18,6 +18,8 @@ QAccessibleInterface* panelInterface(const QString& className, QObject* object)
         return new QAccessibleWidget(widget, QAccessible::Window);
     if (className == QLatin1String("orvik::Frame"))
         return new QAccessibleWidget(widget, QAccessible::Grouping);
+    if (className == QLatin1String("orvik::SpokenNotice"))
+        return new QAccessibleWidget(widget, QAccessible::Notification);
     return nullptr;
 }
 
@@ -32,6 +34,16 @@ constexpr Named kFrameTitles[] = {
     {"Frame5", "Label6"}, {"Frame6", "Label7"}, {"Frame7", "Label8"}, {"Frame15", "Label26"},
 };
 constexpr Named kFrameNames[] = {{"Frame8", "Port"}, {"Frame10", "Speed"}, {"Frame9", "Traffic"}};
+
+// Faces that do not say what they adjust ("+", "-", the arrows, a code):
+// named for the ear. The faces stay as they are.
+constexpr Named kNames[] = {
+    {"Command1", "VOL up"},       {"Command2", "VOL down"},       {"Command30", "Bright up"},
+    {"Command42", "Bright down"}, {"Command48", "D.Zoom up"},     {"Command49", "D.Zoom down"},
+    {"Command50", "Keystone up"}, {"Command51", "Keystone down"}, {"Command5", "Up"},
+    {"Command7", "Down"},         {"Command9", "Left"},           {"Command8", "Right"},
+    {"Command52", "Send C01"},
+};
 
 // Buttons in a group frame are described by the group; these stand alone.
 constexpr Named kDescriptions[] = {
@@ -81,6 +93,8 @@ void describeForScreenReaders(Form1& form)
         control(frame.control)->setAccessibleName(dynamic_cast<Caption*>(control(frame.text))->caption());
     for (const Named& frame : kFrameNames)
         control(frame.control)->setAccessibleName(QString::fromUtf8(frame.text));
+    for (const Named& row : kNames)
+        control(row.control)->setAccessibleName(QString::fromUtf8(row.text));
     for (const Named& row : kDescriptions)
         control(row.control)->setAccessibleDescription(QString::fromUtf8(row.text));
     // The ON/OFF pairs and the like: the group they stand in.

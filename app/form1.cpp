@@ -16,6 +16,7 @@
 #include "widgets/option_button.h"
 #include "widgets/picture.h"
 #include "widgets/shift_state.h"
+#include "widgets/spoken_notice.h"
 
 #include <QKeyEvent>
 #include <QPainter>
@@ -85,6 +86,7 @@ Form1::Form1(Services services, QWidget* parent)
     engine_ = std::make_unique<ExchangeEngine>(state_, *comm_, timer(2), timer(4),
                                                ExchangeEngine::Lines{*txd, *rxd, *find<Label>("Label25")});
     engine_->setDecoder(&decodeStatus);
+    engine_->setAnnouncer(new SpokenNotice(this));
     commands_ = std::make_unique<ProjectorCommands>(*engine_, ProjectorCommands::Timers{timer(1), timer(2), timer(4)},
                                                     ProjectorCommands::Lines{*txd, *rxd});
     initActionsConnections();

@@ -50,8 +50,11 @@ int main(int argc, char* argv[])
             port->setPortOpen(false);
     });
     form.Form_Load();
-    form.show();
-    const int status = QApplication::exec();
+    int status = 0;
+    if (!orvik::terminationRequested()) { // during a warning at start-up, it is over
+        form.show();
+        status = QApplication::exec();
+    }
     port = nullptr; // the form closes it as it goes
     return status;
 }

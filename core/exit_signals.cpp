@@ -12,6 +12,13 @@
 #endif
 
 namespace orvik {
+namespace {
+
+bool ended = false;
+
+} // namespace
+
+bool terminationRequested() { return ended; }
 
 #ifdef Q_OS_UNIX
 namespace {
@@ -40,6 +47,7 @@ void quitOnTerminationSignals()
     QObject::connect(notifier, &QSocketNotifier::activated, notifier, [fd = fds[0]] {
         char buffer[16];
         while (::read(fd, buffer, sizeof buffer) > 0) {}
+        ended = true;
         QCoreApplication::exit(0);
     });
     struct sigaction action {};

@@ -9,4 +9,9 @@ namespace orvik {
 // it. Call once, after the application object exists.
 void quitOnTerminationSignals();
 
+// Whether such a signal came. A signal that ends a loop of its own (a modal
+// box's, before the main loop runs) leaves no loop to end later: a program
+// checks this before it starts its main loop.
+bool terminationRequested();
+
 } // namespace orvik

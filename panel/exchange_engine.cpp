@@ -1,8 +1,10 @@
 #include "panel/exchange_engine.h"
 
+#include "panel/announcer.h"
 #include "panel/caption.h"
 #include "panel/mscomm.h"
 #include "panel/timer.h"
+#include "protocol/status_queries.h"
 #include "protocol/traffic_rendering.h"
 
 namespace orvik {
@@ -27,6 +29,7 @@ void ExchangeEngine::send(const QString& frame)
     // goes on, so the operator sees the frame and then " X X X X".
     comm_.setOutput(frame);
     lines_.txd.setCaption(renderTraffic(frame));
+    announced_.clear();
     replyTimeout_.setEnabled(true);
     state_.ReplyPending = 1;
     displayClear_.setEnabled(true);
@@ -36,8 +39,10 @@ void ExchangeEngine::showReceived(const QString& text)
 {
     lines_.rxd.setCaption(renderTraffic(text));
     if (decoder_) {
-        if (const auto status = decoder_(state_.SendBuffer, lines_.rxd.caption()))
+        if (const auto status = decoder_(state_.SendBuffer, lines_.rxd.caption())) {
             lines_.status.setCaption(*status);
+            announce(status->trimmed());
+        }
     }
 }
 
@@ -55,11 +60,23 @@ void ExchangeEngine::receive()
 
 void ExchangeEngine::replyTimedOut()
 {
-    if (state_.ReplyPending == 1)
+    if (state_.ReplyPending == 1) {
         lines_.rxd.setCaption(QStringLiteral(" X X X X"));
+        if (decoder_ && queryOfFrame(state_.SendBuffer))
+            announce(QStringLiteral("no reply"));
+    }
     replyTimeout_.setEnabled(false);
     state_.ReceiveBuffer.clear();
     state_.ReplyPending = 0;
+}
+
+void ExchangeEngine::announce(const QString& text)
+{
+    // Once: a reply that grows after it was decoded writes the same status again.
+    if (!announcer_ || text.isEmpty() || text == announced_)
+        return;
+    announced_ = text;
+    announcer_->announce(text);
 }
 
 void ExchangeEngine::clearDisplay()

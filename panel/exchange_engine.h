@@ -9,6 +9,7 @@
 
 namespace orvik {
 
+class Announcer;
 class Caption;
 class MSComm;
 class Timer;
@@ -36,6 +37,9 @@ public:
                    QObject* parent = nullptr);
 
     void setDecoder(Decoder decoder) { decoder_ = std::move(decoder); }
+    // Where each decoded status is announced once, and a status query left
+    // without a reply as "no reply". None by default.
+    void setAnnouncer(Announcer* announcer) { announcer_ = announcer; }
 
     // Writes the frame, shows it on the TXD line and starts both timers.
     void send(const QString& frame);
@@ -49,12 +53,16 @@ public:
     FormState& state() { return state_; }
 
 private:
+    void announce(const QString& text);
+
     FormState& state_;
     MSComm& comm_;
     Timer& replyTimeout_;
     Timer& displayClear_;
     Lines lines_;
     Decoder decoder_;
+    Announcer* announcer_ = nullptr;
+    QString announced_; // since the last frame sent
 };
 
 } // namespace orvik

@@ -1,5 +1,6 @@
 // The exchange engine: sending, receiving, the reply time-out and the
 // display clear, on a fake device and the hand-driven clock.
+#include "panel/announcer.h"
 #include "panel/exchange_engine.h"
 #include "panel/mscomm.h"
 #include "panel/timer.h"
@@ -16,11 +17,18 @@ using namespace std::chrono_literals;
 
 namespace {
 
+// What a screen reader would be told, in order.
+struct Heard final : Announcer {
+    void announce(const QString& text) override { said.append(text); }
+    QStringList said;
+};
+
 struct Rig {
     Rig()
     {
         comm->setPortOpen(true);
         engine.setDecoder(&decodeStatus);
+        engine.setAnnouncer(&heard);
     }
     void send(const char* code)
     {
@@ -39,6 +47,7 @@ struct Rig {
     Timer displayClear{clock, 1000ms};
     test::TextLine txd, rxd, status;
     ExchangeEngine engine{state, *comm, replyTimeout, displayClear, {txd, rxd, status}};
+    Heard heard;
 };
 
 } // namespace
@@ -98,6 +107,27 @@ private slots:
         rig.device->inject("0\r");
         QCOMPARE(rig.rxd.text, QStringLiteral(" 0 0 CR "));
         QCOMPARE(rig.status.text, QStringLiteral(" Power ON"));
+    }
+
+    void eachDecodedStatusIsAnnouncedOnceAndItsClearingNot()
+    {
+        Rig rig;
+        rig.send("CR0");
+        rig.device->inject("0");
+        rig.device->inject("0\r");
+        rig.device->inject("\r"); // more after the status was written: the same status again
+        rig.advance(1000);        // the display clears
+        rig.send("C00");          // a command, answered, then left unanswered
+        rig.device->inject(QByteArray(1, 6));
+        rig.advance(1000);
+        rig.send("C02");
+        rig.advance(1000);
+        rig.send("CR1"); // a query left unanswered
+        rig.advance(1000);
+        rig.send("CR0"); // the same status as before is said again for a new query
+        rig.device->inject("00\r");
+        QCOMPARE(rig.heard.said, (QStringList{"Power ON", "no reply", "Power ON"}));
+        QCOMPARE(rig.rxd.text, QStringLiteral(" 0 0 CR "));
     }
 
     void theStatusLineClearsOneDisplayClearAfterTheQuery()

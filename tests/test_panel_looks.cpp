@@ -4,6 +4,7 @@
 
 #include <QAccessible>
 #include <QImage>
+#include <QPushButton>
 #include <QTest>
 
 using namespace orvik;
@@ -94,12 +95,18 @@ private slots:
         QCOMPARE(node(kPowerOn)->text(QAccessible::Name), QStringLiteral("ON"));
         QCOMPARE(node(kPowerOn)->text(QAccessible::Description), QStringLiteral("POWER"));
         QCOMPARE(node(kVolUp)->text(QAccessible::Description), QStringLiteral("VOL up, hold to repeat"));
+        // Faces that do not say what they adjust are named for the ear; the faces stay.
+        QCOMPARE(node(kVolUp)->text(QAccessible::Name), QStringLiteral("VOL up"));
+        QCOMPARE(qobject_cast<QPushButton*>(f.control(kVolUp))->text(), QStringLiteral("+"));
+        QCOMPARE(node(kLeft)->text(QAccessible::Name), QStringLiteral("Left"));
+        QCOMPARE(node("Command52")->text(QAccessible::Name), QStringLiteral("Send C01"));
         QCOMPARE(node(kLeft)->text(QAccessible::Description), QStringLiteral("Left, hold to repeat"));
         QCOMPARE(node(kRxdLine)->text(QAccessible::Description), QStringLiteral("RXD line"));
         QCOMPARE(node("Image1")->text(QAccessible::Name), QStringLiteral("ORVIK"));
         // The twelve drawn lines are not in the tree: 89 controls less the
-        // lines, the timers and the serial control, and the window's own.
-        QCOMPARE(f.form->findChildren<QWidget*>().size(), 72);
+        // lines, the timers and the serial control, the window's own, and
+        // the notice a screen reader speaks the status through.
+        QCOMPARE(f.form->findChildren<QWidget*>().size(), 73);
     }
 };
 

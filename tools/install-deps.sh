@@ -14,10 +14,13 @@ case "$profile" in
     # the code's format; promtool (prometheus) checks the metrics file and
     # systemd-analyze the example units; lintian and
     # desktop-file-utils check the package; ser2net is a real device server
-    # for the network ports' tests, mosquitto a real broker for orvik-mqtt's;
+    # for the network ports' tests, mosquitto a real broker for the service's;
     # picocom is another program holding a port.
     packages+=(clang clang-format libclang-rt-dev lintian desktop-file-utils ser2net prometheus systemd
       mosquitto mosquitto-clients picocom)
+    # Orca speaks the panel through speech-dispatcher, under Xvfb with a
+    # session bus and AT-SPI; xdotool presses the keys.
+    packages+=(orca speech-dispatcher xvfb xdotool dbus-daemon at-spi2-core libglib2.0-bin)
     # Node.js and npm run the npm pjlink client, a PJLink client nobody
     # here wrote, against the gateway; a Node.js of another origin will do.
     command -v node >/dev/null && command -v npm >/dev/null || packages+=(nodejs npm)

@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
 # Installs what is missing, builds, and runs every test: the format, the
-# plain suite, the clock test on the QTimer clock, the package, the same
+# plain suite, the clock test on the QTimer clock, the panel through the
+# Orca screen reader, the package, the same
 # suite under AddressSanitizer and UndefinedBehaviorSanitizer (any report
 # fails it), a short run of each fuzz target, and the Windows build under
 # Wine (the first run builds Qt for Windows, about half an hour).
@@ -41,6 +42,10 @@ echo "== the QTimer clock of other systems"
 cmake --preset qtimer-clock >/dev/null
 cmake --build --preset qtimer-clock -j"$jobs"
 ctest --preset qtimer-clock
+plain=$((plain + 1))
+
+echo "== the panel through a screen reader"
+tests/screen_reader_check.sh build
 plain=$((plain + 1))
 
 echo "== package"
