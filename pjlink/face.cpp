@@ -111,9 +111,11 @@ public:
         // One alarm for the connection's life, not restarted at every line.
         idleAlarm_ = clock.makeAlarm([this, &clock] {
             const Millis silent = clock.now() - heard_;
-            if (silent >= idle_ && !waiting_)
+            if (silent < idle_)
+                return idleAlarm_->start(idle_ - silent);
+            if (!waiting_)
                 return finish();
-            idleAlarm_->start(std::max(idle_ - silent, Millis(1)));
+            idleAlarm_->start(idle_); // its set is still in the projector's queue: not idle
         });
         heard_ = clock.now();
         connect(socket_, &QTcpSocket::readyRead, this, &Connection::read);
