@@ -50,6 +50,7 @@ display=:$((80 + RANDOM % 100))
 Xvfb "$display" -screen 0 1280x1024x24 -nolisten tcp >/dev/null 2>&1 &
 pids+=($!)
 export DISPLAY=$display
+export QT_QPA_PLATFORM=xcb # the test command runs the other tests offscreen, where no screen reader reaches
 for _ in $(seq 50); do xdotool getmouselocation >/dev/null 2>&1 && break; sleep 0.1; done
 gdbus call --session --dest org.a11y.Bus --object-path /org/a11y/bus \
   --method org.a11y.Bus.GetAddress >/dev/null
