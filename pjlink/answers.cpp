@@ -5,6 +5,7 @@
 
 #include <array>
 #include <optional>
+#include <span>
 #include <string_view>
 
 namespace orvik::pjlink {
@@ -73,14 +74,26 @@ QByteArray cut(const QString& text, qsizetype limit)
     return bytes.left(end);
 }
 
+// The sets' commands, parsed once. Faces on several threads share them: a
+// static's initialisation is thread-safe, a cache filled as it goes is not.
 const Command& commandOf(std::string_view word)
 {
-    static QHash<QString, Command> parsed;
-    const QString key = QString::fromLatin1(word.data(), qsizetype(word.size()));
-    auto it = parsed.find(key);
-    if (it == parsed.end())
-        it = parsed.insert(key, std::get<Command>(parseCommand(key)));
-    return *it;
+    static const QHash<QString, Command> parsed = [] {
+        QHash<QString, Command> all;
+        const auto add = [&all](std::span<const Choice> choices) {
+            for (const Choice& c : choices)
+                for (const std::string_view w : c.words)
+                    if (!w.empty()) {
+                        const QString text = QString::fromLatin1(w.data(), qsizetype(w.size()));
+                        all.insert(text, std::get<Command>(parseCommand(text)));
+                    }
+        };
+        add(kPowerSets);
+        add(kInputSets);
+        add(kMuteSets);
+        return all;
+    }();
+    return *parsed.find(QLatin1String(word.data(), qsizetype(word.size())));
 }
 
 template <std::size_t N>

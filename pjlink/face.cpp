@@ -109,8 +109,8 @@ public:
         if (password_)
             random_ = makeRandom();
         // One alarm for the connection's life, not restarted at every line.
-        idleAlarm_ = clock.makeAlarm([this, &clock] {
-            const Millis silent = clock.now() - heard_;
+        idleAlarm_ = clock.makeAlarm([this] {
+            const Millis silent = clock_.now() - heard_;
             if (silent < idle_)
                 return idleAlarm_->start(idle_ - silent);
             if (!waiting_)

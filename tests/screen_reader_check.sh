@@ -11,6 +11,7 @@
 # - a COM1 that is no serial port: the warning box read out.
 # The whole run is made three times and must speak the same each time.
 #   tests/screen_reader_check.sh [BUILD]     (default: build)
+#   RUNS=1 tests/screen_reader_check.sh       one run instead of three
 set -uo pipefail
 top=$(cd "$(dirname "$0")/.." && pwd)
 build=$(cd "${1:-$top/build}" && pwd)
@@ -108,16 +109,20 @@ start_panel() {
   xdotool windowfocus --sync "$window" 2>/dev/null
 }
 
+# Ends a process: SIGTERM, and SIGKILL after 3 s; false if it took that.
+end() {
+  kill "$1" 2>/dev/null
+  for _ in $(seq 30); do kill -0 "$1" 2>/dev/null || break; sleep 0.1; done
+  local killed=0
+  kill -9 "$1" 2>/dev/null && killed=1
+  wait "$1" 2>/dev/null
+  [ $killed -eq 0 ]
+}
+
 # The panel ends first: Orca acts on a signal only at its next event. The
 # panel must end on SIGTERM, a warning box open or not.
 stop_panel() {
-  kill "$panel" 2>/dev/null
-  for _ in $(seq 30); do kill -0 "$panel" 2>/dev/null || break; sleep 0.1; done
-  if kill -0 "$panel" 2>/dev/null; then
-    echo "== the panel did not end on SIGTERM"
-    kill -9 "$panel" 2>/dev/null
-  fi
-  wait "$panel" 2>/dev/null
+  end "$panel" || echo "== the panel did not end on SIGTERM"
 }
 
 one_run() {
@@ -154,10 +159,8 @@ one_run() {
   stop_panel
 
   kill "$sim" "$silent" 2>/dev/null
-  kill "$orca" 2>/dev/null
-  for _ in $(seq 30); do kill -0 "$orca" 2>/dev/null || break; sleep 0.1; done
-  kill -9 "$orca" 2>/dev/null
-  wait "$orca" "$sim" "$silent" 2>/dev/null
+  end "$orca" || true
+  wait "$sim" "$silent" 2>/dev/null
 }
 
 expected='== start

@@ -7,10 +7,11 @@ set -euo pipefail
 top=$(cd "$(dirname "$0")/.." && pwd)
 seconds=${1:-60}
 build="$top/build-fuzz"
+targets=(fuzz_traffic fuzz_settings fuzz_telnet fuzz_pjlink)
 
 CC=clang CXX=clang++ cmake -S "$top" -B "$build" -DORVIK_FUZZ=ON -DORVIK_BUILD_BENCH=OFF -DORVIK_HARDEN=OFF \
   -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
-cmake --build "$build" -j"$(nproc)" --target fuzz_traffic fuzz_settings fuzz_telnet fuzz_pjlink
+cmake --build "$build" -j"$(nproc)" --target "${targets[@]}"
 mkdir -p "$build/artifacts"
 
 export QT_QPA_PLATFORM=offscreen
@@ -20,7 +21,7 @@ export QT_QPA_PLATFORM=offscreen
 # run and slowed the executions down. A small one still catches a use right
 # after a free, and the RSS limit then fails a target that truly grows.
 export ASAN_OPTIONS="quarantine_size_mb=16:${ASAN_OPTIONS:-}"
-for target in fuzz_traffic fuzz_settings fuzz_telnet fuzz_pjlink; do
+for target in "${targets[@]}"; do
   work=$(mktemp -d)
   cp "$top/tests/fuzz/corpus/$target/"* "$work/"
   echo "== $target: ${seconds} s"
