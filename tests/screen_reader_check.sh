@@ -130,6 +130,12 @@ one_run() {
   orca >"$work/orca.log" 2>&1 &
   local orca=$!
   for _ in $(seq 100); do grep -q 'Screen reader on' "$spoken" 2>/dev/null && break; sleep 0.1; done
+  if ! grep -q 'Screen reader on' "$spoken" 2>/dev/null; then
+    # Orca will not start beside another Orca of the same user, anywhere on the machine.
+    echo "== Orca did not start: $(tr '\n' ' ' <"$work/orca.log")"
+    end "$orca" || true
+    return
+  fi
   heard >/dev/null
 
   "$build/orvik-projector-sim" --link "$work/answering" >/dev/null 2>&1 &
@@ -188,6 +194,11 @@ status=0
 first=
 for run in ${RUNS:-1 2 3}; do
   got=$(one_run)
+  if grep -q '^== Orca did not start' <<<"$got"; then
+    grep '^== Orca did not start' <<<"$got" | cut -c4-
+    status=1
+    break
+  fi
   # The warning's own words are the system's; how it is introduced is ours.
   body=$(sed '/^== COM1/q' <<<"$got")
   warning=$(sed -n '/^== COM1/,$p' <<<"$got" | tail -n +2 | grep -v '^== ')
