@@ -12,7 +12,7 @@
 #include "protocol/outcome.h"
 #include "protocol/status_queries.h"
 #include "send/fleet.h"
-#include "send/metrics.h"
+#include "headless/metrics.h"
 
 #include <QCommandLineParser>
 #include <QCoreApplication>

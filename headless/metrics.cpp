@@ -1,4 +1,4 @@
-#include "send/metrics.h"
+#include "headless/metrics.h"
 
 #include "protocol/status_queries.h"
 
