@@ -1,5 +1,6 @@
 #include "app/command_line.h"
 #include "app/form1.h"
+#include "control_socket/borrowing_device.h"
 #include "core/clock.h"
 #include "core/exit_signals.h"
 #include "link/port_device.h"
@@ -38,7 +39,10 @@ int main(int argc, char* argv[])
 
     orvik::SystemClock clock;
     orvik::ModalWarningBox warning;
-    orvik::Form1 form({clock, warning, std::make_unique<orvik::PortDevice>(),
+    // A port the service holds is borrowed from it for as long as it is open.
+    orvik::Form1 form({clock, warning,
+                       std::make_unique<orvik::control::BorrowingDevice>(std::make_unique<orvik::PortDevice>(),
+                                                                         QStringLiteral("orvik-control")),
                        [ports](int port) { return ports.at(std::size_t(port == 2)); },
                        [](int code) { QCoreApplication::exit(code); }});
     warning.setParent(&form);

@@ -10,6 +10,7 @@ Q_LOGGING_CATEGORY(lcExchange, "orvik.exchange", QtInfoMsg)
 Q_LOGGING_CATEGORY(lcMqtt, "orvik.mqtt", QtInfoMsg)
 Q_LOGGING_CATEGORY(lcPjlink, "orvik.pjlink", QtInfoMsg)
 Q_LOGGING_CATEGORY(lcSend, "orvik.send", QtInfoMsg)
+Q_LOGGING_CATEGORY(lcControl, "orvik.control", QtInfoMsg)
 
 namespace orvik {
 namespace {

@@ -8,12 +8,14 @@
 //   orvik.exchange  every frame sent and every reply, with its time
 //   orvik.mqtt      the broker connection
 //   orvik.pjlink    PJLink clients refused or cut off
-//   orvik.send      orvik-send's own: the metrics file
+//   orvik.send      the metrics file, orvik-send's and the service's
+//   orvik.control   the service's socket: ports lent and given back
 Q_DECLARE_LOGGING_CATEGORY(lcLink)
 Q_DECLARE_LOGGING_CATEGORY(lcExchange)
 Q_DECLARE_LOGGING_CATEGORY(lcMqtt)
 Q_DECLARE_LOGGING_CATEGORY(lcPjlink)
 Q_DECLARE_LOGGING_CATEGORY(lcSend)
+Q_DECLARE_LOGGING_CATEGORY(lcControl)
 
 namespace orvik {
 

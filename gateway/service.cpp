@@ -1,9 +1,12 @@
 #include "gateway/service.h"
 
+#include "control_socket/messages.h"
 #include "core/clock.h"
 #include "core/exit_signals.h"
 #include "core/logging.h"
 #include "core/process_limits.h"
+#include "gateway/control_face.h"
+#include "gateway/metrics_file.h"
 #include "headless/command_line.h"
 #include "headless/ports_file.h"
 #include "link/port_map.h"
@@ -122,8 +125,18 @@ int runService(int argc, char* argv[], ServiceFaces faces)
                                                 QStringLiteral("Ask PJLink clients for the password in FILE (its "
                                                                "first line, at most 32 characters)."),
                                                 QStringLiteral("FILE"));
+    const QCommandLineOption controlSocket(
+        QStringLiteral("control-socket"),
+        QStringLiteral("Let orvik-send and orvik-control reach the projectors through the socket at PATH (default "
+                       "%1).")
+            .arg(control::socketPath()),
+        QStringLiteral("PATH"));
+    const QCommandLineOption prometheus(QStringLiteral("prometheus"),
+                                        QStringLiteral("Write the projectors' state to FILE after each round of polls, "
+                                                       "for node_exporter's textfile collector."),
+                                        QStringLiteral("FILE"));
     line.add({broker, caFile, username, passwordFile, clientId, topicPrefix, discoveryPrefix, bridgeId, noDiscovery,
-              poll, lampPoll});
+              poll, lampPoll, controlSocket, prometheus});
     if (gateway)
         line.add({pjlinkPasswordFile});
     if (const auto status = line.parse())
@@ -148,8 +161,9 @@ int runService(int argc, char* argv[], ServiceFaces faces)
         if (const QString* error = std::get_if<QString>(&found))
             return usage(QStringLiteral("%1:%2").arg(line.value(line.portsFile), *error));
         listeners = std::get<QList<pjlink::Listener>>(found);
-        if (listeners.isEmpty() && !onBroker)
-            return usage(QStringLiteral("nothing to serve: give --broker URL, or pjlink= addresses in %1")
+        if (listeners.isEmpty() && !onBroker && !line.isSet(prometheus))
+            return usage(QStringLiteral("nothing to serve: give --broker URL, --prometheus FILE, or pjlink= addresses "
+                                        "in %1")
                              .arg(line.value(line.portsFile)));
         for (const QCommandLineOption* o :
              {&caFile, &username, &passwordFile, &clientId, &topicPrefix, &discoveryPrefix, &bridgeId, &noDiscovery})
@@ -244,10 +258,34 @@ int runService(int argc, char* argv[], ServiceFaces faces)
 
     TimerClock clock; // hundreds of alarms: no descriptor each
     std::vector<std::unique_ptr<ProjectorNode>> nodes;
+    std::vector<ProjectorNode*> served;
     for (const NamedPort& p : ports) {
         nodes.push_back(std::make_unique<ProjectorNode>(p, settings, timing, clock));
+        served.push_back(nodes.back().get());
         QObject::connect(nodes.back().get(), &ProjectorNode::problem, &app,
                          [](const QString& text) { qCWarning(lcLink).noquote() << text; });
+    }
+
+    // The other programs of the family go through the service: a socket
+    // given by name must be had, the default one is a convenience.
+    ControlFace controlFace(QCoreApplication::applicationName(), served);
+    const QString socketPath = line.isSet(controlSocket) ? line.value(controlSocket) : control::socketPath();
+    if (const auto error = controlFace.listen(socketPath)) {
+        if (line.isSet(controlSocket)) {
+            qCCritical(lcControl).noquote() << *error;
+            return 1;
+        }
+        qCWarning(lcControl).noquote()
+            << QStringLiteral("%1; orvik-send and orvik-control cannot reach these projectors while this service "
+                              "runs (--control-socket PATH gives another place)")
+                   .arg(*error);
+    }
+    std::unique_ptr<MetricsFile> metricsFile;
+    if (line.isSet(prometheus)) {
+        using namespace std::chrono_literals;
+        // After a round: three polls that may each time out.
+        metricsFile = std::make_unique<MetricsFile>(line.value(prometheus), served, clock,
+                                                    3 * timing.replyTimeout + 1000ms, timing.poll);
     }
 
     pjlink::Face pjlinkFace(pjlinkSettings, clock);
@@ -269,10 +307,7 @@ int runService(int argc, char* argv[], ServiceFaces faces)
                          });
         QObject::connect(client.get(), &MqttClient::disconnected, &app,
                          [](const QString& why) { qCWarning(lcMqtt).noquote() << why; });
-        std::vector<ProjectorNode*> served;
-        for (const auto& node : nodes)
-            served.push_back(node.get());
-        bridgeFace = std::make_unique<Bridge>(bridge, *client, std::move(served));
+        bridgeFace = std::make_unique<Bridge>(bridge, *client, served);
         QString error;
         if (!client->start(&error)) {
             qCCritical(lcMqtt).noquote() << error;
@@ -281,6 +316,8 @@ int runService(int argc, char* argv[], ServiceFaces faces)
     }
     for (const auto& node : nodes)
         node->start();
+    if (metricsFile)
+        metricsFile->start();
     QCoreApplication::exec();
     // Ended by a signal: every projector and the bridge say offline first.
     if (client)

@@ -35,6 +35,12 @@ void Metrics::record(const QString& projector, const Command& command, const Out
         p.states.insert(state->name, state->value);
 }
 
+void Metrics::clear(const QString& projector)
+{
+    if (projectors_.contains(projector))
+        projectors_[projector] = {};
+}
+
 QByteArray Metrics::text() const
 {
     QString out;

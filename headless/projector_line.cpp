@@ -6,10 +6,20 @@
 
 namespace orvik {
 
-ProjectorLine::ProjectorLine(NamedPort port, LineSettings settings, Clock& clock, Millis replyTimeout, QString choose,
-                             QObject* parent)
+ProjectorLine::ProjectorLine(NamedPort port, QObject* parent)
     : QObject(parent)
     , port_(std::move(port))
+{
+}
+
+QString ProjectorLine::named(const QString& what) const
+{
+    return QStringLiteral("%1 (%2): %3").arg(port_.name, port_.device, what);
+}
+
+PortLine::PortLine(NamedPort port, LineSettings settings, Clock& clock, Millis replyTimeout, QString choose,
+                   QObject* parent)
+    : ProjectorLine(std::move(port), parent)
     , settings_(settings)
     , choose_(std::move(choose))
     , device_(std::make_unique<PortDevice>())
@@ -20,7 +30,7 @@ ProjectorLine::ProjectorLine(NamedPort port, LineSettings settings, Clock& clock
             return;
         if (!ok) {
             state_ = State::Closed;
-            why_ = describeOpenFailure(port_.name, choose_, port_.device, failure, loginName());
+            why_ = describeOpenFailure(this->port().name, choose_, this->port().device, failure, loginName());
             emit refused(why_);
             return;
         }
@@ -41,32 +51,27 @@ ProjectorLine::ProjectorLine(NamedPort port, LineSettings settings, Clock& clock
     connect(exchange_.get(), &Exchange::finished, this, &ProjectorLine::finished);
 }
 
-ProjectorLine::~ProjectorLine()
+PortLine::~PortLine()
 {
     exchange_.reset(); // before the device it talks to
     device_->close();
 }
 
-QString ProjectorLine::named(const QString& what) const
-{
-    return QStringLiteral("%1 (%2): %3").arg(port_.name, port_.device, what);
-}
-
-void ProjectorLine::open()
+void PortLine::open()
 {
     state_ = State::Opening;
-    device_->openLater(port_.device, settings_);
+    device_->openLater(port().device, settings_);
 }
 
-void ProjectorLine::close()
+void PortLine::close()
 {
     device_->close();
     state_ = State::Closed;
     why_ = notOpen();
 }
 
-void ProjectorLine::run(const Command& command) { exchange_->run(command); }
+void PortLine::run(const Command& command) { exchange_->run(command); }
 
-bool ProjectorLine::busy() const { return exchange_->busy(); }
+bool PortLine::busy() const { return exchange_->busy(); }
 
 } // namespace orvik

@@ -20,33 +20,33 @@ ExitStatus worse(ExitStatus a, ExitStatus b) { return int(a) >= int(b) ? a : b; 
 // One port from opening to closing.
 class Fleet::PortRun : public QObject {
 public:
-    PortRun(const NamedPort& port, const Plan& plan, Clock& clock, const Results& results, Fleet& fleet)
+    PortRun(std::unique_ptr<ProjectorLine> line, const Plan& plan, Clock& clock, const Results& results, Fleet& fleet)
         : plan_(plan)
         , results_(results)
         , fleet_(fleet)
-        , line_(port, plan.settings, clock, plan.replyTimeout, QStringLiteral("--port NAME=DEVICE"))
+        , line_(std::move(line))
         , pause_(clock.makeAlarm([this] {
             pause_->stop();
             next();
         }))
     {
-        connect(&line_, &ProjectorLine::opened, this, &PortRun::next);
-        connect(&line_, &ProjectorLine::refused, this, [this](const QString& text) { failPort(text, text); });
-        connect(&line_, &ProjectorLine::lost, this, [this](const QString& text) { lost_ = text; });
-        connect(&line_, &ProjectorLine::finished, this, &PortRun::onOutcome);
+        connect(line_.get(), &ProjectorLine::opened, this, &PortRun::next);
+        connect(line_.get(), &ProjectorLine::refused, this, [this](const QString& text) { failPort(text, text); });
+        connect(line_.get(), &ProjectorLine::lost, this, [this](const QString& text) { lost_ = text; });
+        connect(line_.get(), &ProjectorLine::finished, this, &PortRun::onOutcome);
     }
 
-    void start() { line_.open(); }
+    void start() { line_->open(); }
 
 private:
-    const NamedPort& port() const { return line_.port(); }
+    const NamedPort& port() const { return line_->port(); }
 
     void next()
     {
-        if (!line_.usable()) // lost between two commands, or while waiting for a state
-            return waiting_ ? onUntilOutcome(portFailure(line_.unusable())) : failPort(lost_, line_.unusable());
+        if (!line_->usable()) // lost between two commands, or while waiting for a state
+            return waiting_ ? onUntilOutcome(portFailure(line_->unusable())) : failPort(lost_, line_->unusable());
         if (index_ < plan_.commands.size())
-            return line_.run(plan_.commands[index_]);
+            return line_->run(plan_.commands[index_]);
         if (!plan_.untilState.isEmpty())
             return askUntil();
         finish();
@@ -72,10 +72,11 @@ private:
         if (!waiting_) {
             waiting_ = true;
             untilClock_.start();
-            untilCommand_ = std::get<Command>(parseCommand(QStringLiteral("status")));
-            untilCommand_.text = QStringLiteral("until:") + plan_.untilState;
+            untilAsk_ = std::get<Command>(parseCommand(QStringLiteral("status")));
+            untilCommand_ = untilAsk_;
+            untilCommand_.text = QStringLiteral("until:") + plan_.untilState; // as results name it
         }
-        line_.run(untilCommand_);
+        line_->run(untilAsk_);
     }
 
     void onUntilOutcome(Outcome outcome)
@@ -117,29 +118,37 @@ private:
 
     void finish()
     {
-        line_.close();
+        line_->close();
         fleet_.portDone(this, status_);
     }
 
     const Plan& plan_;
     const Results& results_;
     Fleet& fleet_;
-    ProjectorLine line_;
+    std::unique_ptr<ProjectorLine> line_;
     std::unique_ptr<Alarm> pause_;
     qsizetype index_ = 0;
     QString lost_;
     bool waiting_ = false;
+    Command untilAsk_;
     Command untilCommand_;
     QElapsedTimer untilClock_;
     ExitStatus status_ = ExitStatus::Ok;
 };
 
-Fleet::Fleet(QList<NamedPort> ports, Plan plan, Clock& clock, Results results, QObject* parent)
+std::unique_ptr<ProjectorLine> ownPort(const NamedPort& port, const Plan& plan, Clock& clock)
+{
+    return std::make_unique<PortLine>(port, plan.settings, clock, plan.replyTimeout,
+                                      QStringLiteral("--port NAME=DEVICE"));
+}
+
+Fleet::Fleet(QList<NamedPort> ports, Plan plan, Clock& clock, Results results, LineMaker makeLine, QObject* parent)
     : QObject(parent)
     , ports_(std::move(ports))
     , plan_(std::move(plan))
     , clock_(clock)
     , results_(std::move(results))
+    , makeLine_(std::move(makeLine))
 {
 }
 
@@ -157,7 +166,8 @@ void Fleet::start()
 void Fleet::startNext()
 {
     while (next_ < ports_.size() && (plan_.parallel <= 0 || running_ < plan_.parallel)) {
-        auto* run = new PortRun(ports_[next_++], plan_, clock_, results_, *this);
+        auto* run = new PortRun(makeLine_(ports_[next_], plan_, clock_), plan_, clock_, results_, *this);
+        ++next_;
         run->setParent(this);
         ++running_;
         run->start();

@@ -36,13 +36,20 @@ struct Results {
     std::function<void(const NamedPort&, const QString& failure)> portFailed;
 };
 
+class ProjectorLine;
+// The line of a port: its own, or through the service that holds it.
+using LineMaker = std::function<std::unique_ptr<ProjectorLine>(const NamedPort&, const Plan&, Clock&)>;
+// A port of this program's own.
+std::unique_ptr<ProjectorLine> ownPort(const NamedPort& port, const Plan& plan, Clock& clock);
+
 // Works every port at the same time on this thread: opens it, runs the
 // commands in order, waits for a state if asked, and closes it. A port that
 // does not answer costs its own time-outs only.
 class Fleet : public QObject {
     Q_OBJECT
 public:
-    Fleet(QList<NamedPort> ports, Plan plan, Clock& clock, Results results, QObject* parent = nullptr);
+    Fleet(QList<NamedPort> ports, Plan plan, Clock& clock, Results results, LineMaker makeLine = ownPort,
+          QObject* parent = nullptr);
     ~Fleet() override;
 
     void start();
@@ -61,6 +68,7 @@ private:
     Plan plan_;
     Clock& clock_;
     Results results_;
+    LineMaker makeLine_;
     qsizetype next_ = 0;
     int running_ = 0;
     ExitStatus status_ = ExitStatus::Ok;

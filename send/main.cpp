@@ -1,18 +1,21 @@
 // orvik-send: the panel's commands from scripts and schedules, on one port
 // or on many at once, with no display.
+#include "control_socket/messages.h"
+#include "control_socket/service_client.h"
 #include "core/clock.h"
 #include "core/exit_signals.h"
 #include "core/logging.h"
 #include "core/process_limits.h"
 #include "headless/command_line.h"
+#include "headless/metrics.h"
 #include "headless/ports_file.h"
+#include "headless/service_line.h"
 #include "link/line_settings.h"
 #include "link/port_map.h"
 #include "protocol/command_words.h"
 #include "protocol/outcome.h"
 #include "protocol/status_queries.h"
 #include "send/fleet.h"
-#include "headless/metrics.h"
 
 #include <QCommandLineParser>
 #include <QCoreApplication>
@@ -48,6 +51,10 @@ Exit status:
   2  usage error; nothing was sent
   3  a port could not be opened or was lost (the others were still served)
 The highest applies.
+
+A port that orvik-gateway or orvik-mqtt holds is reached through it: the
+commands join that projector's queue there, with its reply time-out. Its
+socket is ORVIK_CONTROL_SOCKET, or /run/orvik/gateway.sock.
 )";
 
 void printLine(FILE* to, const QByteArray& line)
@@ -178,8 +185,23 @@ int main(int argc, char* argv[])
     };
     results.portFailed = [](const NamedPort&, const QString& failure) { qCWarning(lcLink).noquote() << failure; };
 
+    // Ports the service holds are reached through it.
+    using namespace std::chrono_literals;
+    QString refused;
+    const std::unique_ptr<control::ServiceClient> service =
+        control::ServiceClient::connect(control::socketPath(), 3s, &refused);
+    if (!refused.isEmpty())
+        qCWarning(lcControl).noquote() << refused;
+    const LineMaker makeLine = [&service](const NamedPort& p, const Plan& plan,
+                                          Clock& clock) -> std::unique_ptr<ProjectorLine> {
+        if (service)
+            if (const auto device = service->holds(p.device))
+                return std::make_unique<ServiceLine>(p, *device, *service);
+        return ownPort(p, plan, clock);
+    };
+
     TimerClock clock; // hundreds of alarms: no descriptor each
-    Fleet fleet(ports, plan, clock, results);
+    Fleet fleet(ports, plan, clock, results, makeLine);
     QObject::connect(
         &fleet, &Fleet::finished, &app, [] { QCoreApplication::exit(0); }, Qt::QueuedConnection);
     bool done = false;

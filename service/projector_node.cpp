@@ -11,6 +11,9 @@ namespace {
 using namespace std::chrono_literals;
 
 constexpr Millis kReopenEvery = 1000ms; // as a lost device is tried again
+// A port given back is opened this much later: the borrower may be taking
+// it again at once (the panel closes and opens its port as it starts).
+constexpr Millis kGivenBackAfter = 500ms;
 
 Command word(const char* text) { return std::get<Command>(parseCommand(QString::fromLatin1(text))); }
 
@@ -33,8 +36,8 @@ const Polls& polls()
 ProjectorNode::ProjectorNode(NamedPort port, LineSettings settings, Timing timing, Clock& clock, QObject* parent)
     : QObject(parent)
     , timing_(timing)
-    , line_(std::make_unique<ProjectorLine>(std::move(port), settings, clock, timing.replyTimeout,
-                                            QStringLiteral("the ports file")))
+    , line_(std::make_unique<PortLine>(std::move(port), settings, clock, timing.replyTimeout,
+                                       QStringLiteral("the ports file")))
 {
     pollAlarm_ = clock.makeAlarm([this] { poll(false); });
     lampAlarm_ = clock.makeAlarm([this] { poll(true); });
@@ -43,6 +46,8 @@ ProjectorNode::ProjectorNode(NamedPort port, LineSettings settings, Timing timin
         line_->open();
     });
     connect(line_.get(), &ProjectorLine::refused, this, [this](const QString& text) {
+        if (!lentTo_.isEmpty())
+            return;
         if (text != lastProblem_)
             emit problem(lastProblem_ = text);
         setOnline(false);
@@ -76,6 +81,37 @@ void ProjectorNode::start()
     pollAlarm_->start(timing_.poll);
     lampAlarm_->start(timing_.lampPoll);
     line_->open();
+}
+
+void ProjectorNode::lend(const QString& to, std::function<void()> closed)
+{
+    lentTo_ = QStringLiteral("lent to %1").arg(to);
+    whenClosed_ = std::move(closed);
+    reopenAlarm_->stop();
+    setOnline(false);
+    setState(QStringLiteral("availability_reason"), lentTo_);
+    if (!line_->busy())
+        closeIfLent();
+}
+
+void ProjectorNode::closeIfLent()
+{
+    if (lentTo_.isEmpty() || !whenClosed_)
+        return;
+    line_->close();
+    std::exchange(whenClosed_, {})();
+    next(); // what waits is answered "lent to ..."
+}
+
+void ProjectorNode::takeBack()
+{
+    if (lentTo_.isEmpty())
+        return;
+    lentTo_.clear();
+    setState(QStringLiteral("availability_reason"), QString());
+    if (std::exchange(whenClosed_, {}))
+        return next(); // given back before the exchange in progress ended: never closed
+    reopenAlarm_->start(kGivenBackAfter);
 }
 
 void ProjectorNode::command(const Command& command, Done done)
@@ -134,8 +170,8 @@ void ProjectorNode::next()
     } else {
         return;
     }
-    if (!line_->usable()) {
-        const Outcome failed = portFailure(line_->unusable());
+    if (!line_->usable() || !lentTo_.isEmpty()) {
+        const Outcome failed = portFailure(lentTo_.isEmpty() ? line_->unusable() : lentTo_);
         const Pending done = *running_;
         running_.reset();
         if (done.fromOutside)
@@ -168,7 +204,11 @@ void ProjectorNode::onOutcome(const Outcome& outcome)
     } else if (done.fromOutside) {
         emit commandDone(done.command, outcome);
         afterCommand(done, outcome);
+    } else {
+        emit polled(done.command, outcome);
     }
+    if (whenClosed_)
+        return closeIfLent();
     next();
 }
 
@@ -199,6 +239,8 @@ void ProjectorNode::afterCommand(const Pending& done, const Outcome& outcome)
 
 void ProjectorNode::setOnline(bool online)
 {
+    if (online && !lentTo_.isEmpty()) // the last reply before the port was lent
+        return;
     setState(QStringLiteral("availability"), online ? QStringLiteral("online") : QStringLiteral("offline"));
 }
 

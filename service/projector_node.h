@@ -16,7 +16,7 @@
 
 namespace orvik {
 
-class ProjectorLine;
+class PortLine;
 
 // One projector on its own port: polled gently, one exchange at a time,
 // commands first. Its states come out as they change.
@@ -48,10 +48,23 @@ public:
     // Every state known now, for a fresh broker connection.
     const QHash<QString, QString>& states() const { return states_; }
 
+    // Hands the port to another program (`to`: "orvik-control (process
+    // N)"): the exchange in progress is finished, the port closed, and then
+    // `closed` told. Until takeBack(), the projector is offline and every
+    // command is answered "lent to ...".
+    void lend(const QString& to, std::function<void()> closed);
+    // Opens the port again shortly, and polls once it is open.
+    void takeBack();
+    // Whom the port is lent to, if it is.
+    const QString& lentTo() const { return lentTo_; }
+
 signals:
     // "power", "input", "setting", "lamp_hours", "availability", and once
-    // set through the service, "video_mute" and "audio_mute".
+    // set through the service, "video_mute" and "audio_mute"; while the
+    // port is lent, "availability_reason" says to whom (empty after).
     void stateChanged(const QString& name, const QString& value);
+    // Each poll's outcome.
+    void polled(const orvik::Command& command, const orvik::Outcome& outcome);
     void commandDone(const orvik::Command& command, const orvik::Outcome& outcome);
     void problem(const QString& text);
 
@@ -73,7 +86,9 @@ private:
     void setOnline(bool online);
 
     Timing timing_;
-    std::unique_ptr<ProjectorLine> line_;
+    void closeIfLent();
+
+    std::unique_ptr<PortLine> line_;
     std::unique_ptr<Alarm> pollAlarm_;
     std::unique_ptr<Alarm> lampAlarm_;
     std::unique_ptr<Alarm> reopenAlarm_;
@@ -83,6 +98,8 @@ private:
     QHash<QString, QString> states_;
     int misses_ = 0;
     QString lastProblem_;
+    QString lentTo_;
+    std::function<void()> whenClosed_; // a loan waiting for the exchange in progress
 };
 
 } // namespace orvik

@@ -40,13 +40,7 @@ class TestGateway : public QObject {
     quint16 shared = 0, own = 0; // hall-1 and hall-2 on one port of two addresses; hall-3 on its own
     QProcess gateway;
 
-    QString write(const char* name, const QByteArray& text)
-    {
-        QFile file(dir.filePath(QLatin1String(name)));
-        file.open(QIODevice::WriteOnly);
-        file.write(text);
-        return file.fileName();
-    }
+    QString write(const QString& name, const QByteArray& text) { return test::writeFile(dir, name, text); }
     QString portsFile()
     {
         return write("ports", QStringLiteral("hall-1 %1 pjlink=127.0.0.2:%4\nhall-2 %2 pjlink=127.0.0.3:%4\n"
@@ -198,7 +192,8 @@ private slots:
                                << QStringList()
                                << QByteArray(":2: b on 127.0.0.2 port 4352 and a on 127.0.0.2 port 4352");
         QTest::newRow("no face") << QByteArray("a /dev/null\n") << QStringList()
-                                 << QByteArray("nothing to serve: give --broker URL, or pjlink= addresses");
+                                 << QByteArray(
+                                        "nothing to serve: give --broker URL, --prometheus FILE, or pjlink= addresses");
         QTest::newRow("broker option alone") << QByteArray("a /dev/null pjlink=127.0.0.2\n")
                                              << QStringList{QStringLiteral("--topic-prefix"), QStringLiteral("x")}
                                              << QByteArray("--topic-prefix goes with --broker URL");

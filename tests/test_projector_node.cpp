@@ -63,6 +63,47 @@ private slots:
         QTRY_COMPARE(node.states().value(QStringLiteral("audio_mute")), QStringLiteral("on"));
         QVERIFY(!node.states().contains(QStringLiteral("video_mute")));
     }
+
+    void aLentPortIsClosedAfterItsExchangeAndTakenBack()
+    {
+        sim::PtyProjector projector(sim::PtyProjector::Options{.delay = 200ms});
+        TimerClock clock;
+        ProjectorNode node({QStringLiteral("hall"), projector.devicePath(), 0}, {}, {}, clock);
+        QHash<QString, QString> changes;
+        connect(&node, &ProjectorNode::stateChanged, this,
+                [&](const QString& name, const QString& value) { changes.insert(name, value); });
+        node.start();
+        QTRY_VERIFY_WITH_TIMEOUT(node.states().contains(QStringLiteral("lamp_hours")) && !node.waiting(), 5000);
+        QTest::qWait(300); // the last poll answered too
+        const Command status = std::get<Command>(parseCommand(QStringLiteral("status")));
+        std::optional<Outcome> inProgress;
+        node.command(status, [&](const Outcome& outcome) { inProgress = outcome; });
+        QTest::qWait(50); // on the line, its reply on the way
+        bool closed = false;
+        node.lend(QStringLiteral("orvik-control (process 7)"), [&] {
+            QVERIFY(inProgress && inProgress->ok); // finished first
+            closed = true;
+        });
+        QCOMPARE(changes.value(QStringLiteral("availability")), QStringLiteral("offline"));
+        QCOMPARE(changes.value(QStringLiteral("availability_reason")),
+                 QStringLiteral("lent to orvik-control (process 7)"));
+        QVERIFY(!closed);
+        QTRY_VERIFY(closed);
+        // Its answer did not bring it back online.
+        QCOMPARE(node.states().value(QStringLiteral("availability")), QStringLiteral("offline"));
+
+        std::optional<Outcome> meanwhile;
+        node.command(status, [&](const Outcome& outcome) { meanwhile = outcome; });
+        QVERIFY(meanwhile); // at once, without the line
+        QVERIFY(meanwhile->portFailed);
+        QCOMPARE(meanwhile->error, QStringLiteral("lent to orvik-control (process 7)"));
+
+        projector.clearReceived();
+        node.takeBack();
+        QCOMPARE(changes.value(QStringLiteral("availability_reason")), QString());
+        QTRY_COMPARE_WITH_TIMEOUT(node.states().value(QStringLiteral("availability")), QStringLiteral("online"), 3000);
+        QVERIFY(projector.received().startsWith("CR0\r")); // polled again at once
+    }
 };
 
 QTEST_GUILESS_MAIN(TestProjectorNode)

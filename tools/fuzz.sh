@@ -7,7 +7,7 @@ set -euo pipefail
 top=$(cd "$(dirname "$0")/.." && pwd)
 seconds=${1:-60}
 build="$top/build-fuzz"
-targets=(fuzz_traffic fuzz_settings fuzz_telnet fuzz_pjlink)
+targets=(fuzz_traffic fuzz_settings fuzz_telnet fuzz_pjlink fuzz_control)
 
 CC=clang CXX=clang++ cmake -S "$top" -B "$build" -DORVIK_FUZZ=ON -DORVIK_BUILD_BENCH=OFF -DORVIK_HARDEN=OFF \
   -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null

@@ -25,6 +25,15 @@ inline QString tool(const char* name)
                                           {QStringLiteral("/usr/sbin"), QStringLiteral("/usr/bin")});
 }
 
+// Writes a file of the test's own; its path.
+inline QString writeFile(const QTemporaryDir& dir, const QString& name, const QByteArray& text)
+{
+    QFile file(dir.filePath(name));
+    file.open(QIODevice::WriteOnly);
+    file.write(text);
+    return file.fileName();
+}
+
 // Runs a tool to its end while this event loop serves the projectors.
 inline QByteArray output(const QString& program, const QStringList& args, const QByteArray& input = {})
 {
