@@ -12,8 +12,8 @@
 
 namespace orvik {
 
-// What one run, or the service's polls, learnt of each projector, written as the node_exporter
-// textfile collector reads it.
+// What one run, or the service's polls, learnt of each projector, written
+// as the node_exporter textfile collector reads it.
 class Metrics {
 public:
     void add(const QString& projector);

@@ -2,6 +2,7 @@
 
 #include "control_socket/service_client.h"
 
+#include <QPointer>
 #include <QTimer>
 
 namespace orvik {
@@ -9,7 +10,7 @@ namespace orvik {
 ServiceLine::ServiceLine(NamedPort port, QString device, control::ServiceClient& service, QObject* parent)
     : ProjectorLine(std::move(port), parent)
     , device_(std::move(device))
-    , service_(&service)
+    , service_(service)
 {
     connect(&service, &control::ServiceClient::lost, this, [this](const QString& why) {
         if (state_ == State::Open && !busy_) // a command waiting is told by its outcome
@@ -24,9 +25,9 @@ void ServiceLine::open()
     QTimer::singleShot(0, this, [this] {
         if (state_ != State::Opening)
             return;
-        if (!service_ || !service_->connected()) {
+        if (!service_.connected()) {
             state_ = State::Closed;
-            why_ = named(service_ ? service_->gone() : QStringLiteral("the service went away"));
+            why_ = named(service_.gone());
             emit refused(why_);
             return;
         }
@@ -45,7 +46,7 @@ void ServiceLine::close()
 void ServiceLine::run(const Command& command)
 {
     busy_ = true;
-    service_->run(device_, command.text, [self = QPointer<ServiceLine>(this)](const Outcome& outcome) {
+    service_.run(device_, command.text, [self = QPointer<ServiceLine>(this)](const Outcome& outcome) {
         if (!self)
             return;
         self->busy_ = false;

@@ -2,8 +2,6 @@
 
 #include "headless/projector_line.h"
 
-#include <QPointer>
-
 namespace orvik {
 
 namespace control {
@@ -15,7 +13,7 @@ class ServiceClient;
 class ServiceLine final : public ProjectorLine {
     Q_OBJECT
 public:
-    // `device` is the service's name for the port.
+    // `device` is the service's name for the port; `service` outlives the line.
     ServiceLine(NamedPort port, QString device, control::ServiceClient& service, QObject* parent = nullptr);
 
     void open() override;
@@ -27,7 +25,7 @@ private:
     void fail(const QString& why);
 
     QString device_;
-    QPointer<control::ServiceClient> service_;
+    control::ServiceClient& service_;
     bool busy_ = false;
 };
 
