@@ -20,7 +20,9 @@ Q_DECLARE_LOGGING_CATEGORY(lcControl)
 namespace orvik {
 
 // Each message one line, "PROGRAM: text", no colours: as a terminal and
-// journald both read it. QT_MESSAGE_PATTERN, where set, wins.
+// journald both read it. QT_MESSAGE_PATTERN, where set, wins. Where stderr
+// is journald's own stream (JOURNAL_STREAM), each line starts with its level
+// ("<4>" for a warning), so that the journal keeps it.
 void useOneLineMessages();
 
 } // namespace orvik

@@ -9,11 +9,18 @@
 #include <QDir>
 #include <QFileInfo>
 #include <QJsonArray>
-#include <QLocalServer>
 #include <QLocalSocket>
 #include <QPointer>
+#include <QSocketNotifier>
 
+#include <cerrno>
+#include <cstring>
+
+#include <fcntl.h>
 #include <grp.h>
+#include <sys/socket.h>
+#include <sys/stat.h>
+#include <sys/un.h>
 #include <unistd.h>
 
 namespace orvik {
@@ -182,8 +189,15 @@ ControlFace::ControlFace(QString service, std::vector<ProjectorNode*> nodes, QOb
 
 ControlFace::~ControlFace()
 {
-    if (server_)
-        server_->close(); // removes the socket
+    notifier_.reset();
+    if (listener_ >= 0)
+        ::close(listener_);
+    // A socket of our own is removed, if it is still ours; one that systemd
+    // made stays, for the next start.
+    struct stat now {};
+    if (bound_ && ::lstat(QFile::encodeName(path_).constData(), &now) == 0 && now.st_ino == bound_->st_ino
+        && now.st_dev == bound_->st_dev)
+        ::unlink(QFile::encodeName(path_).constData());
 }
 
 ProjectorNode* ControlFace::node(const QString& device) const
@@ -199,38 +213,96 @@ std::optional<QString> ControlFace::listen(const QString& path)
     const QString folder = QFileInfo(path).absolutePath();
     if (!QDir().mkpath(folder))
         return QStringLiteral("cannot make the folder %1").arg(folder);
-    if (QFileInfo::exists(path)) {
+    const QByteArray name = QFile::encodeName(path);
+    sockaddr_un address{};
+    address.sun_family = AF_UNIX;
+    if (std::size_t(name.size()) >= sizeof address.sun_path)
+        return QStringLiteral("%1: a socket's path is at most %2 bytes").arg(path).arg(sizeof address.sun_path - 1);
+    std::memcpy(address.sun_path, name.constData(), std::size_t(name.size()));
+    struct stat there {};
+    if (::lstat(name.constData(), &there) == 0) {
+        // Only a socket is ours to replace, and only when nobody answers there.
+        if (!S_ISSOCK(there.st_mode))
+            return QStringLiteral("%1 is there and is not a socket: give --control-socket another path").arg(path);
         QLocalSocket probe;
         probe.connectToServer(path);
         if (probe.waitForConnected(1000))
             return QStringLiteral("another service listens at %1").arg(path);
-        QLocalServer::removeServer(path); // left behind by one that ended without closing it
+        ::unlink(name.constData()); // left behind by one that ended without removing it
     }
-    server_ = std::make_unique<QLocalServer>();
-    server_->setSocketOptions(QLocalServer::UserAccessOption | QLocalServer::GroupAccessOption);
-    if (!server_->listen(path))
-        return QStringLiteral("cannot listen at %1: %2").arg(path, server_->errorString());
-    path_ = path;
+    const int fd = ::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC | SOCK_NONBLOCK, 0);
+    if (fd < 0)
+        return QStringLiteral("cannot listen at %1: %2").arg(path, qt_error_string(errno));
+    // The mode is set before anyone can connect: the owner and the group.
+    const mode_t mask = ::umask(0117);
+    const bool bound = ::bind(fd, reinterpret_cast<const sockaddr*>(&address), sizeof address) == 0;
+    ::umask(mask);
+    if (!bound || ::listen(fd, 64) != 0) {
+        const QString why = qt_error_string(errno);
+        ::close(fd);
+        return QStringLiteral("cannot listen at %1: %2").arg(path, why);
+    }
+    bound_.emplace();
+    ::lstat(name.constData(), &*bound_);
     // The group of the serial ports, so that whoever may use them may ask.
+    // Under systemd the socket unit does this (SocketGroup=).
     const group* ports = ::getgrnam(kGroup);
-    if (!ports || ::chown(QFile::encodeName(path).constData(), uid_t(-1), ports->gr_gid) != 0)
-        qCWarning(lcControl).noquote() << QStringLiteral("%1 cannot be given to the group %2: only this service's own "
-                                                         "user and group can use it")
-                                              .arg(path, QLatin1String(kGroup));
-    connect(server_.get(), &QLocalServer::newConnection, this, [this] {
-        while (QLocalSocket* socket = server_->nextPendingConnection()) {
-            if (connections_ >= kMaxConnections) {
-                qCWarning(lcControl).noquote()
-                    << QStringLiteral("%1: more than %2 connections; one was closed").arg(path_).arg(kMaxConnections);
-                socket->abort();
-                socket->deleteLater();
-                continue;
-            }
-            ++connections_;
-            new Connection(*this, socket);
-        }
-    });
+    if (!ports || ::chown(name.constData(), uid_t(-1), ports->gr_gid) != 0)
+        qCWarning(lcControl).noquote() << QStringLiteral("%1 cannot be given to the group %2 (%3): only this "
+                                                         "service's own user and group can use it")
+                                              .arg(path, QLatin1String(kGroup),
+                                                   ports ? qt_error_string(errno) : QStringLiteral("no such group"));
+    serve(fd, path);
     return std::nullopt;
+}
+
+std::optional<QString> ControlFace::adopt(int fd)
+{
+    sockaddr_un address{};
+    socklen_t size = sizeof address;
+    if (::getsockname(fd, reinterpret_cast<sockaddr*>(&address), &size) != 0 || address.sun_family != AF_UNIX)
+        return QStringLiteral("the socket systemd passed is not a Unix socket");
+    const int flags = ::fcntl(fd, F_GETFL);
+    ::fcntl(fd, F_SETFL, flags | O_NONBLOCK);
+    ::fcntl(fd, F_SETFD, FD_CLOEXEC);
+    serve(fd, QFile::decodeName(address.sun_path));
+    return std::nullopt;
+}
+
+void ControlFace::serve(int fd, const QString& path)
+{
+    listener_ = fd;
+    path_ = path;
+    notifier_ = std::make_unique<QSocketNotifier>(qintptr(fd), QSocketNotifier::Read);
+    connect(notifier_.get(), &QSocketNotifier::activated, this, &ControlFace::accept);
+}
+
+void ControlFace::accept()
+{
+    for (;;) {
+        const int fd = ::accept4(listener_, nullptr, nullptr, SOCK_CLOEXEC | SOCK_NONBLOCK);
+        if (fd < 0) {
+            if (errno == EINTR || errno == ECONNABORTED)
+                continue;
+            if (errno != EAGAIN && errno != EWOULDBLOCK)
+                qCWarning(lcControl).noquote() << QStringLiteral("%1: %2").arg(path_, qt_error_string(errno));
+            return;
+        }
+        if (connections_ >= kMaxConnections) {
+            qCWarning(lcControl).noquote()
+                << QStringLiteral("%1: more than %2 connections; one was closed").arg(path_).arg(kMaxConnections);
+            ::close(fd);
+            continue;
+        }
+        auto* socket = new QLocalSocket;
+        if (!socket->setSocketDescriptor(fd)) {
+            ::close(fd);
+            delete socket;
+            continue;
+        }
+        ++connections_;
+        new Connection(*this, socket);
+    }
 }
 
 } // namespace orvik

@@ -7,7 +7,9 @@
 #include <optional>
 #include <vector>
 
-class QLocalServer;
+#include <sys/stat.h>
+
+class QSocketNotifier;
 
 namespace orvik {
 
@@ -28,19 +30,28 @@ public:
     ControlFace(QString service, std::vector<ProjectorNode*> nodes, QObject* parent = nullptr);
     ~ControlFace() override;
 
-    // Listens at `path`, making its folder if it is missing. The error if it
+    // Listens at `path`, making its folder if it is missing, and removes
+    // the socket at the end. A socket left there by a service that ended is
+    // replaced; anything else at `path` is left alone. The error if it
     // cannot: another service listens there, say.
     std::optional<QString> listen(const QString& path);
+    // Serves a listening socket made by systemd (socket activation): its
+    // mode and group are the socket unit's, and it stays at the end.
+    std::optional<QString> adopt(int fd);
 
 private:
     class Connection;
 
     ProjectorNode* node(const QString& device) const;
+    void serve(int fd, const QString& path);
+    void accept();
 
     QString service_;
     std::vector<ProjectorNode*> nodes_;
     std::vector<QString> devices_; // each node's port as clients name it
-    std::unique_ptr<QLocalServer> server_;
+    int listener_ = -1;
+    std::unique_ptr<QSocketNotifier> notifier_;
+    std::optional<struct stat> bound_; // the socket this face made, to remove at the end
     QString path_;
     int connections_ = 0;
 };

@@ -34,9 +34,9 @@ void CommandLine::add(const QList<QCommandLineOption>& options)
     options_ += options;
 }
 
-std::optional<int> CommandLine::parse()
+std::optional<int> CommandLine::parse(const QStringList& arguments)
 {
-    if (!parser_.parse(QCoreApplication::arguments())) {
+    if (!parser_.parse(arguments)) {
         QStringList names;
         for (const QCommandLineOption& option : options_)
             for (const QString& name : option.names())

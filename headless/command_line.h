@@ -5,6 +5,7 @@
 
 #include <QCommandLineOption>
 #include <QCommandLineParser>
+#include <QCoreApplication>
 #include <QList>
 #include <QString>
 
@@ -34,9 +35,10 @@ public:
     bool isSet(const QCommandLineOption& option) const { return parser_.isSet(option); }
     QString value(const QCommandLineOption& option) const { return parser_.value(option); }
 
-    // Parses the application's arguments. An exit status when the program
-    // ends here: 0 after --help or --version, kUsage after a usage error.
-    std::optional<int> parse();
+    // Parses the arguments (by default the application's). An exit status
+    // when the program ends here: 0 after --help or --version, kUsage after a
+    // usage error.
+    std::optional<int> parse(const QStringList& arguments = QCoreApplication::arguments());
     // "PROGRAM: message" and where to look, on standard error; kUsage.
     int usage(const QString& message) const;
 

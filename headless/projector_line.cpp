@@ -30,8 +30,8 @@ PortLine::PortLine(NamedPort port, LineSettings settings, Clock& clock, Millis r
             return;
         if (!ok) {
             state_ = State::Closed;
-            why_ = describeOpenFailure(this->port().name, choose_, this->port().device, failure, loginName());
-            emit refused(why_);
+            why_ = openFailureReason(choose_, failure, loginName());
+            emit refused(describeOpenFailure(this->port().name, choose_, this->port().device, failure, loginName()));
             return;
         }
         state_ = State::Open;

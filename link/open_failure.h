@@ -14,6 +14,7 @@ struct OpenFailure {
         StaleLock,    // locked by `pid`, which has ended; `detail` the lock file
         Busy,         // opened exclusively elsewhere
         NotSerial,    // a file, folder, FIFO, /dev/null, /dev/ptmx, /dev/tty...
+        DevicePolicy, // refused by a device policy (systemd's DevicePolicy=): `detail` as DeviceAllow= names it
         Other,        // `detail` is the true reason
     };
     Kind kind = Kind::Other;
@@ -27,6 +28,8 @@ struct OpenFailure {
 // login name, for joining a group (see loginName()).
 QString describeOpenFailure(const QString& name, const QString& choose, const QString& device,
                             const OpenFailure& failure, const QString& user);
+// The same without "NAME (DEVICE): ", for a text that names the port itself.
+QString openFailureReason(const QString& choose, const OpenFailure& failure, const QString& user);
 // The panel's: "COM1 (DEVICE): ...", another device by --com1 or ORVIK_COM1.
 QString describeOpenFailure(int port, const QString& device, const OpenFailure& failure, const QString& user);
 QString loginName();

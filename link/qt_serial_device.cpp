@@ -93,6 +93,49 @@ bool isSerialLine(dev_t device)
     return true;
 }
 
+// How systemd's DeviceAllow= names a character device's group: "char-ttyAMA"
+// for 204 where /proc/devices lists it, else the device itself by number.
+QString deviceAllowOf(const QString& path)
+{
+    struct stat info {};
+    if (::stat(QFile::encodeName(path).constData(), &info) != 0 || !S_ISCHR(info.st_mode))
+        return {};
+    const unsigned int major = ::major(info.st_rdev);
+    QFile devices(QStringLiteral("/proc/devices"));
+    if (devices.open(QIODevice::ReadOnly | QIODevice::Text)) {
+        bool character = false;
+        for (QByteArray line = devices.readLine(256); !line.isEmpty(); line = devices.readLine(256)) {
+            line = line.trimmed();
+            const QList<QByteArray> fields = line.split(' ');
+            if (line.endsWith(':'))
+                character = line == "Character devices:";
+            else if (character && fields.size() == 2 && fields[0] == QByteArray::number(major))
+                return QStringLiteral("char-") + QString::fromLatin1(fields[1]);
+        }
+    }
+    return QStringLiteral("/dev/char/%1:%2").arg(major).arg(::minor(info.st_rdev));
+}
+
+// A symlink as it is now: made anew, it is another file. Nothing for a path
+// that is no symlink.
+std::optional<QtSerialDevice::LinkStamp> linkStampOf(const QString& path)
+{
+    struct stat info {};
+    if (::lstat(QFile::encodeName(path).constData(), &info) != 0 || !S_ISLNK(info.st_mode))
+        return std::nullopt;
+    return QtSerialDevice::LinkStamp{quint64(info.st_dev), quint64(info.st_ino),
+                                     qint64(info.st_ctim.tv_sec) * 1'000'000'000 + info.st_ctim.tv_nsec};
+}
+
+bool isPty(const QString& device)
+{
+    struct stat info {};
+    if (::stat(QFile::encodeName(device).constData(), &info) != 0 || !S_ISCHR(info.st_mode))
+        return false;
+    const unsigned int major = ::major(info.st_rdev);
+    return major >= 136 && major <= 143; // Unix98 pty slaves
+}
+
 // Before the port is touched: does the device exist, is it a serial line,
 // may this user open it? Nothing is opened for this.
 bool checkDevice(const QString& path, OpenFailure* why)
@@ -254,6 +297,8 @@ bool QtSerialDevice::connectLine(OpenFailure* why)
             reason = failure(OpenFailure::Kind::Busy);
         else if (error == QSerialPort::DeviceNotFoundError)
             reason = missing();
+        else if (text == qt_error_string(EPERM)) // not the file's mode: access() passed
+            reason = failure(OpenFailure::Kind::DevicePolicy, deviceAllowOf(device));
         else
 #endif
             reason = failure(OpenFailure::Kind::Other, text);
@@ -273,7 +318,23 @@ bool QtSerialDevice::connectLine(OpenFailure* why)
         dropFlock();
         return false;
     }
+#ifdef Q_OS_UNIX
+    ptyLink_.reset();
+    if (isPty(device))
+        ptyLink_ = linkStampOf(path());
+#endif
     return true;
+}
+
+void QtSerialDevice::reconnectLine()
+{
+#ifdef Q_OS_UNIX
+    // A bare /dev/pts/N, or a link its owner has not made again since: what
+    // is there now is some other program's pty, or nothing.
+    if (ptyLink_ && (!*ptyLink_ || linkStampOf(path()) == *ptyLink_))
+        return;
+#endif
+    ReconnectingDevice::reconnectLine();
 }
 
 // Programs that lock the open device rather than a lock file (picocom), and

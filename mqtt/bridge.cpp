@@ -5,10 +5,26 @@
 #include <QJsonObject>
 #include <QRegularExpression>
 
+#include <algorithm>
+#include <array>
+
 namespace orvik {
 namespace {
 
 QByteArray json(const QJsonObject& object) { return QJsonDocument(object).toJson(QJsonDocument::Compact); }
+
+// Every retained topic of a projector, and its discovery configs.
+constexpr std::array kRetainedLeaves{
+    "power", "input", "setting", "lamp_hours", "availability", "availability_reason", "video_mute", "audio_mute"};
+struct Entity {
+    const char* component;
+    const char* key;
+};
+constexpr std::array<Entity, 5> kEntities{{{"switch", "power"},
+                                           {"select", "input"},
+                                           {"sensor", "lamp_hours"},
+                                           {"sensor", "power_state"},
+                                           {"sensor", "setting"}}};
 
 // Home Assistant's ids take letters, digits, '_' and '-' only.
 QString idOf(QString text)
@@ -74,6 +90,14 @@ void Bridge::onConnected()
 {
     // Everything again: the broker may have lost its retained messages.
     client_.publish(bridgeTopic(settings_.topicPrefix, settings_.bridgeId), "online", true);
+    // The broker answers the subscription with the last roster before it
+    // takes the new one.
+    const QString roster = rosterTopic(settings_.topicPrefix, settings_.bridgeId);
+    client_.subscribe(roster);
+    QJsonArray names;
+    for (const auto& node : nodes_)
+        names.append(node->port().name);
+    client_.publish(roster, QJsonDocument(names).toJson(QJsonDocument::Compact), true);
     for (const auto& node : nodes_) {
         for (const char* leaf : {"command", "power/set", "input/set"})
             client_.subscribe(topic(*node, QLatin1String(leaf)));
@@ -96,8 +120,33 @@ void Bridge::publishResult(const ProjectorNode& node, const Command& command, co
                     json(toJson(node.port().name, node.port().device, command, outcome)), false);
 }
 
+void Bridge::forget(const QString& name)
+{
+    if (!isTopicName(name) || std::any_of(nodes_.begin(), nodes_.end(), [&](const ProjectorNode* node) {
+            return node->port().name == name;
+        }))
+        return;
+    for (const char* leaf : kRetainedLeaves)
+        client_.publish(settings_.topicPrefix + u'/' + name + u'/' + QLatin1String(leaf), {}, true);
+    if (!settings_.discoveryPrefix.isEmpty())
+        for (const Entity& entity : kEntities)
+            client_.publish(discoveryTopic(name, entity.component, entity.key), {}, true);
+}
+
+QString Bridge::discoveryTopic(const QString& name, const char* component, const char* key) const
+{
+    return QStringLiteral("%1/%2/%3/%4/config")
+        .arg(settings_.discoveryPrefix, QLatin1String(component), idOf(settings_.topicPrefix + u'_' + name),
+             QLatin1String(key));
+}
+
 void Bridge::onMessage(const QString& topicName, const QByteArray& payload)
 {
+    if (topicName == rosterTopic(settings_.topicPrefix, settings_.bridgeId)) {
+        for (const QJsonValue name : QJsonDocument::fromJson(payload.left(64 * 1024)).array())
+            forget(name.toString());
+        return;
+    }
     for (const auto& node : nodes_) {
         const QString base = settings_.topicPrefix + u'/' + node->port().name + u'/';
         if (!topicName.startsWith(base))
@@ -165,9 +214,7 @@ void Bridge::publishDiscovery(const ProjectorNode& node)
         fields.insert(QStringLiteral("device"), device);
         fields.insert(QStringLiteral("availability"), availability);
         fields.insert(QStringLiteral("availability_mode"), QStringLiteral("all"));
-        client_.publish(QStringLiteral("%1/%2/%3/%4/config")
-                            .arg(settings_.discoveryPrefix, QLatin1String(component), id, QLatin1String(key)),
-                        json(fields), true);
+        client_.publish(discoveryTopic(name, component, key), json(fields), true);
     };
     config(
         "switch", "power", "Power",

@@ -40,6 +40,12 @@ public:
     {
         return prefix + QStringLiteral("/bridge/") + bridgeId + QStringLiteral("/availability");
     }
+    // The projectors this bridge served when it last started, retained: at
+    // the next start the topics of those no longer served are cleared.
+    static QString rosterTopic(const QString& prefix, const QString& bridgeId)
+    {
+        return prefix + QStringLiteral("/bridge/") + bridgeId + QStringLiteral("/projectors");
+    }
     // What is wrong with a topic prefix, or nothing: empty, an empty level,
     // or a wildcard or NUL, which no topic to publish may hold.
     static std::optional<QString> prefixProblem(const QString& prefix);
@@ -52,6 +58,8 @@ private:
     void publishState(const ProjectorNode& node, const QString& name, const QString& value);
     void publishResult(const ProjectorNode& node, const Command& command, const Outcome& outcome);
     void publishDiscovery(const ProjectorNode& node);
+    void forget(const QString& name);
+    QString discoveryTopic(const QString& name, const char* component, const char* key) const;
     QString topic(const ProjectorNode& node, const QString& leaf) const;
 
     Settings settings_;

@@ -31,6 +31,8 @@ public:
         QString clientId;
         QString willTopic; // "offline", retained, when the connection dies
     };
+    // Longest password read from its file: MQTT takes more, no site uses it.
+    static constexpr qsizetype kLongestPassword = 1024;
     static constexpr std::chrono::seconds kFirstRetry{1};
     static constexpr std::chrono::seconds kLastRetry{30};
 

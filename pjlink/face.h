@@ -31,6 +31,8 @@ namespace pjlink {
 class Face : public QObject {
     Q_OBJECT
 public:
+    // PJLink's passwords are 1 to 32 characters.
+    static constexpr qsizetype kLongestPassword = 32;
     struct Settings {
         std::optional<QByteArray> password;     // asked of every client when set
         std::chrono::milliseconds idle{30'000}; // a connection silent this long is closed

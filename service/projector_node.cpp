@@ -54,7 +54,9 @@ ProjectorNode::ProjectorNode(NamedPort port, LineSettings settings, Timing timin
         reopenAlarm_->start(kReopenEvery);
     });
     connect(line_.get(), &ProjectorLine::opened, this, [this] {
-        lastProblem_.clear();
+        // Said once, as a loss is, where it had been refused.
+        if (!std::exchange(lastProblem_, {}).isEmpty())
+            emit recovered(QStringLiteral("%1 (%2): open").arg(this->port().name, this->port().device));
         misses_ = 0;
         poll(false);
         poll(true);
@@ -64,7 +66,7 @@ ProjectorNode::ProjectorNode(NamedPort port, LineSettings settings, Timing timin
         setOnline(false);
     });
     connect(line_.get(), &ProjectorLine::back, this, [this](const QString& text) {
-        emit problem(text);
+        emit recovered(text);
         misses_ = 0;
         poll(false);
     });

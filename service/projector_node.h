@@ -66,7 +66,10 @@ signals:
     // Each poll's outcome.
     void polled(const orvik::Command& command, const orvik::Outcome& outcome);
     void commandDone(const orvik::Command& command, const orvik::Outcome& outcome);
+    // "NAME (DEVICE): ..." when the port is refused (once until it changes)
+    // or lost; recovered() when it opens after that, or comes back.
     void problem(const QString& text);
+    void recovered(const QString& text);
 
 private:
     struct Pending {

@@ -13,14 +13,17 @@ bin/orvik-gateway
 bin/orvik-mqtt
 bin/orvik-projector-sim
 bin/orvik-send
+lib/modules-load.d/orvik-control.conf
 share/bash-completion/completions/orvik-send
 share/applications/orvik-control.desktop
 share/doc/orvik-control/changelog.gz
 share/doc/orvik-control/copyright
 share/doc/orvik-control/examples/orvik-gateway.service
+share/doc/orvik-control/examples/orvik-gateway.socket
 share/doc/orvik-control/examples/orvik-metrics.service
 share/doc/orvik-control/examples/orvik-metrics.timer
 share/doc/orvik-control/examples/orvik-mqtt.service
+share/doc/orvik-control/examples/orvik-mqtt.socket
 share/doc/orvik-control/examples/orvik-night-off.service
 share/doc/orvik-control/examples/orvik-night-off.timer
 share/doc/orvik-control/examples/ports
@@ -60,10 +63,10 @@ zcat "$prefix/share/man/man1/orvik-control.1.gz" | grep -q 'ORVIK_COM1' || { ech
 # The example units, with the installed program where they expect it.
 if command -v systemd-analyze >/dev/null; then
   units=$(mktemp -d)
-  for unit in "$prefix"/share/doc/orvik-control/examples/*.{service,timer}; do
+  for unit in "$prefix"/share/doc/orvik-control/examples/*.{service,socket,timer}; do
     sed "s|/usr/bin/|$prefix/bin/|" "$unit" >"$units/$(basename "$unit")"
   done
-  out=$(cd "$units" && systemd-analyze verify --man=no ./*.service ./*.timer 2>&1) || { echo "$out"; status=1; }
+  out=$(cd "$units" && systemd-analyze verify --man=no ./*.service ./*.socket ./*.timer 2>&1) || { echo "$out"; status=1; }
   [ -z "$out" ] || { echo "systemd-analyze verify: $out"; status=1; }
   # Hardened as the best system daemons: an exposure of 2.5 at most.
   for unit in "$units"/*.service; do

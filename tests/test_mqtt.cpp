@@ -101,8 +101,11 @@ private slots:
         service.terminate();
         QTRY_VERIFY_WITH_TIMEOUT(service.state() == QProcess::NotRunning, 10000);
         // It said offline on its way out.
-        const QStringList last = messages(
-            {QStringLiteral("orvik/+/availability"), QStringLiteral("orvik/bridge/building-a/availability")}, 1);
+        const QStringList last =
+            messages({QStringLiteral("orvik/hall-1/availability"), QStringLiteral("orvik/hall-2/availability"),
+                      QStringLiteral("orvik/hall-3/availability"), QStringLiteral("orvik/hall-4/availability"),
+                      QStringLiteral("orvik/bridge/building-a/availability")},
+                     1);
         QCOMPARE(last.filter(QStringLiteral(" offline")).size(), 5);
         simulator.terminate();
         simulator.waitForFinished(5000);
@@ -384,6 +387,41 @@ private slots:
         QVERIFY(until([&] { return (retained = messages({QStringLiteral("orvik/#")}, 1)).size() >= 21; }, 20s));
         QVERIFY(retained.contains(QLatin1String("orvik/hall-2/lamp_hours 77")));
         QVERIFY(retained.contains(QLatin1String("orvik/bridge/building-a/availability online")));
+    }
+
+    // A projector taken out of the ports file leaves no retained topic or
+    // discovery config behind once its bridge starts again; other bridges'
+    // projectors keep theirs.
+    void aProjectorRemovedFromThePortsFileIsCleared()
+    {
+        PtyProjector hall6, hall7;
+        QFile ports(dir.filePath(QStringLiteral("ports-c")));
+        const auto run = [&](const QString& lines, int retainedAtLeast) {
+            if (!ports.open(QIODevice::WriteOnly | QIODevice::Truncate))
+                return false;
+            ports.write(lines.toUtf8());
+            ports.close();
+            QProcess bridge;
+            bridge.start(QStringLiteral(ORVIK_MQTT_PATH),
+                         {QStringLiteral("--ports-file"), ports.fileName(), QStringLiteral("--broker"),
+                          QStringLiteral("mqtt://127.0.0.1:") + broker->port(), QStringLiteral("--bridge-id"),
+                          QStringLiteral("building-c")});
+            const bool up = until([&] {
+                return messages({QStringLiteral("orvik/hall-6/#"), QStringLiteral("orvik/hall-7/#")}, 1).size()
+                       >= retainedAtLeast;
+            });
+            bridge.terminate();
+            return bridge.waitForFinished(10000) && up;
+        };
+        const QString hall6Line = QStringLiteral("hall-6 %1\n").arg(hall6.devicePath());
+        QVERIFY(run(hall6Line + QStringLiteral("hall-7 %1\n").arg(hall7.devicePath()), 10));
+        QCOMPARE(messages({QStringLiteral("homeassistant/+/orvik_hall-7/+/config")}, 1).size(), 5);
+        QVERIFY(run(hall6Line, 5));
+        QCOMPARE(
+            messages({QStringLiteral("orvik/hall-7/#"), QStringLiteral("homeassistant/+/orvik_hall-7/+/config")}, 1),
+            QStringList());
+        QCOMPARE(messages({QStringLiteral("homeassistant/+/orvik_hall-6/+/config")}, 1).size(), 5);
+        QVERIFY(messages({QStringLiteral("orvik/hall-1/power")}, 1).size() == 1);
     }
 };
 

@@ -125,6 +125,11 @@ private slots:
         QTest::newRow("not serial") << 2 << int(Kind::NotSerial) << QString() << QStringList{}
                                     << "COM2 (/dev/ttyUSB0): is not a serial port. Choose a serial device with "
                                        "--com2 DEVICE or ORVIK_COM2=DEVICE.";
+        QTest::newRow("device policy")
+            << 1 << int(Kind::DevicePolicy) << "char-ttyAMA" << QStringList{}
+            << "COM1 (/dev/ttyUSB0): Operation not permitted by the device policy of the unit that runs this program "
+               "(systemd's DevicePolicy=). Add \"DeviceAllow=char-ttyAMA rw\" to the unit (sudo systemctl edit "
+               "UNIT), then restart it.";
         QTest::newRow("other, never in use") << 1 << int(Kind::Other) << "File name too long" << QStringList{}
                                              << "COM1 (/dev/ttyUSB0): File name too long";
     }

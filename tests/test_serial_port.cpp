@@ -282,6 +282,40 @@ private slots:
         QCOMPARE(lost.size(), 1);
     }
 
+    // The next pty takes the lost one's number: another program's, never
+    // ours, whether it was named bare or through a link nobody made again.
+    void aLostPtyIsNotTakenBackByItsNumber_data()
+    {
+        QTest::addColumn<bool>("throughLink");
+        QTest::newRow("bare /dev/pts/N") << false;
+        QTest::newRow("a link left as it was") << true;
+    }
+    void aLostPtyIsNotTakenBackByItsNumber()
+    {
+        QFETCH(bool, throughLink);
+        QTemporaryDir dir;
+        const QString link = dir.filePath(QStringLiteral("projector"));
+        auto far = std::make_unique<PtyProjector>(PtyProjector::Options{.silent = true});
+        const QString number = far->devicePath();
+        QVERIFY(!throughLink || QFile::link(number, link));
+        Port port(throughLink ? link : number);
+        port.comm.setPortOpen(true);
+        QVERIFY(port.comm.portOpen());
+        QSignalSpy lost(&port.device(), &SerialDevice::lost);
+        far->hangUp();
+        QTRY_COMPARE_WITH_TIMEOUT(lost.size(), 1, 5000);
+        far.reset();
+        // The kernel hands out the lowest free number; another test may take it first.
+        for (int i = 0; i < 20 && (!far || far->devicePath() != number); ++i)
+            far = std::make_unique<PtyProjector>(PtyProjector::Options{.silent = true});
+        if (far->devicePath() != number)
+            QSKIP("the lost pty's number went to another program");
+        QTest::qWait(2500); // two retries or so
+        QVERIFY(port.device().isLost());
+        QVERIFY(!port.comm.setOutput(QStringLiteral("C00\r")));
+        QCOMPARE(far->received(), QByteArray());
+    }
+
     void devicesThatAreNoSerialPortsAreRefusedUntouched()
     {
         QTemporaryDir dir;

@@ -6,7 +6,7 @@
 set -euo pipefail
 
 profile=${1:-run}
-packages=(cmake make g++ pkg-config qt6-base-dev qt6-serialport-dev libmosquitto-dev fonts-ipafont-gothic)
+packages=(cmake make g++ pkg-config qt6-base-dev qt6-serialport-dev libmosquitto-dev libsystemd-dev fonts-ipafont-gothic)
 case "$profile" in
   run) ;;
   test)
