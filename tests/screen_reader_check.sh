@@ -59,8 +59,13 @@ gdbus call --session --dest org.a11y.Bus --object-path /org/a11y/bus \
   --method org.freedesktop.DBus.Properties.Set org.a11y.Status IsEnabled '<true>' >/dev/null
 
 # Waits until the screen reader has been quiet for a while, then prints and
-# forgets what it said.
+# forgets what it said. With a pattern, it first waits (10 s at most) for
+# words that match: a reply that comes after its time-out is spoken late
+# on a loaded machine.
 heard() {
+  if [ -n "${1:-}" ]; then
+    for _ in $(seq 100); do grep -q "$1" "$spoken" 2>/dev/null && break; sleep 0.1; done
+  fi
   local size=-1 quiet=0
   for _ in $(seq 100); do
     local now
@@ -150,14 +155,14 @@ one_run() {
   xdotool key Tab; echo "== Tab"; heard
   xdotool key ctrl+h; heard >/dev/null
   press_until shift+Tab 'STATUS push button'
-  xdotool key space; echo "== STATUS, Space"; heard
+  xdotool key space; echo "== STATUS, Space"; heard 'notification Power ON'
   stop_panel
 
   start_panel --com1 "$work/silent"
   heard >/dev/null
   xdotool key ctrl+h; heard >/dev/null
   press_until shift+Tab 'STATUS push button'
-  xdotool key space; echo "== STATUS, Space, no answer"; heard
+  xdotool key space; echo "== STATUS, Space, no answer"; heard 'notification no reply'
   stop_panel
 
   start_panel --com1 /dev/null

@@ -4,6 +4,8 @@
 #include "service/projector_node.h"
 #include "tools/sim/pty_projector.h"
 
+#include <QFile>
+#include <QTemporaryDir>
 #include <QTest>
 
 using namespace orvik;
@@ -40,6 +42,30 @@ private slots:
         QVERIFY(dropped > 0); // the oldest commands, said as such
         QTRY_COMPARE_WITH_TIMEOUT(node.waiting(), 0u, 10000);
         QCOMPARE(told, 1000); // every caller, once: dropped, answered, or with a poll taken over by another's
+    }
+
+    // The log: a port refused at start is said once, and once more when it
+    // opens at last; a loss and a return likewise.
+    void aPortsTroublesAreSaidOnceAndSoIsTheirEnd()
+    {
+        QTemporaryDir dir;
+        const QString link = dir.filePath(QStringLiteral("hall"));
+        TimerClock clock;
+        ProjectorNode node({QStringLiteral("hall"), link, 0}, {}, {}, clock);
+        QStringList said;
+        connect(&node, &ProjectorNode::problem, this,
+                [&](const QString& text) { said << QStringLiteral("problem ") + text; });
+        connect(&node, &ProjectorNode::recovered, this,
+                [&](const QString& text) { said << QStringLiteral("recovered ") + text; });
+        node.start();
+        QTest::qWait(2500); // two tries more
+        sim::PtyProjector projector;
+        QVERIFY(QFile::link(projector.devicePath(), link));
+        QTRY_COMPARE_WITH_TIMEOUT(node.states().value(QStringLiteral("availability")), QStringLiteral("online"), 5000);
+        QCOMPARE(said.size(), 2);
+        QVERIFY2(said[0].startsWith(QStringLiteral("problem hall (%1): No such file or directory.").arg(link)),
+                 qPrintable(said[0]));
+        QCOMPARE(said[1], QStringLiteral("recovered hall (%1): open").arg(link));
     }
 
     void aCallerIsToldOnceTheStateItChangedIsKnown()

@@ -17,6 +17,8 @@
 #include <memory>
 #include <vector>
 
+#include <sys/stat.h>
+
 using namespace orvik;
 using sim::PtyProjector;
 using namespace std::chrono_literals;
@@ -59,6 +61,36 @@ private slots:
                                          "l-time 1234 hours\nsetting Normally\nvol-up:3 ok\nraw:C1E ok\n"));
         QCOMPARE(all.exitCode, 0);
         QCOMPARE(projector.received(), QByteArray("C02\rC07\rCR0\rCR1\rCR3\rCR4\rC09\rC09\rC09\rC1E\r"));
+    }
+
+    // Under systemd, stderr is the journal's stream and each line carries
+    // its level; anywhere else it is plain text.
+    void messagesCarryTheirLevelToTheJournal()
+    {
+        QTemporaryDir dir;
+        const QString errors = dir.filePath(QStringLiteral("stderr"));
+        const auto run = [&](bool journal) {
+            QFile(errors).remove();
+            QFile file(errors);
+            file.open(QIODevice::WriteOnly);
+            struct stat info {};
+            ::fstat(file.handle(), &info);
+            QProcess program;
+            QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+            if (journal)
+                environment.insert(QStringLiteral("JOURNAL_STREAM"),
+                                   QStringLiteral("%1:%2").arg(info.st_dev).arg(info.st_ino));
+            program.setProcessEnvironment(environment);
+            program.setStandardErrorFile(errors, QIODevice::Append);
+            program.start(QStringLiteral(ORVIK_SEND_PATH),
+                          {QStringLiteral("-p"), QStringLiteral("hall=/dev/orvik-none"), QStringLiteral("status")});
+            program.waitForFinished(10000);
+            file.close();
+            file.open(QIODevice::ReadOnly);
+            return QString::fromUtf8(file.readAll());
+        };
+        QVERIFY2(run(true).startsWith(QLatin1String("<4>orvik-send: hall (/dev/orvik-none): ")), qPrintable(run(true)));
+        QVERIFY2(run(false).startsWith(QLatin1String("orvik-send: hall (/dev/orvik-none): ")), qPrintable(run(false)));
     }
 
     void exitStatusesSayWhatWentWrong()

@@ -18,6 +18,9 @@ case "$profile" in
     # picocom is another program holding a port.
     packages+=(clang clang-format libclang-rt-dev lintian desktop-file-utils ser2net prometheus systemd
       mosquitto mosquitto-clients picocom)
+    # debootstrap and systemd-nspawn boot Debian 12 with a real systemd
+    # for the service's units.
+    packages+=(debootstrap systemd-container)
     # Orca speaks the panel through speech-dispatcher, under Xvfb with a
     # session bus and AT-SPI; xdotool presses the keys.
     packages+=(orca speech-dispatcher xvfb xdotool dbus-daemon at-spi2-core libglib2.0-bin)
@@ -53,15 +56,16 @@ if [ "$(id -u)" -ne 0 ]; then
   fi
   sudo=(sudo)
 fi
-echo "Installing: ${missing[*]}"
-# apt's and dpkg's progress goes to a log; only a failure shows it.
+echo "Installing ${#missing[@]} packages: ${missing[*]}"
+# apt's and dpkg's progress goes to a log, with a line every 30 s; only a
+# failure shows the log.
+. "$(dirname "$0")/logged.sh"
 log=$(mktemp)
 trap 'rm -f "$log"' EXIT
-if ! { "${sudo[@]}" apt-get update -qq &&
-  "${sudo[@]}" env DEBIAN_FRONTEND=noninteractive apt-get install -y -qq --no-install-recommends \
-    -o Dpkg::Use-Pty=0 "${missing[@]}"; } >"$log" 2>&1; then
-  cat "$log" >&2
-  echo "Installing the packages failed; apt's output is above." >&2
-  exit 1
-fi
+apt_install() {
+  "${sudo[@]}" apt-get update -qq &&
+    "${sudo[@]}" env DEBIAN_FRONTEND=noninteractive apt-get install -y -qq --no-install-recommends \
+      -o Dpkg::Use-Pty=0 "$@"
+}
+logged "installing packages" "$log" apt_install "${missing[@]}" || exit 1
 echo "Installed."

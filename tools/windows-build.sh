@@ -14,7 +14,9 @@ cmake -S . -B build-win -G Ninja -DCMAKE_TOOLCHAIN_FILE="$top/tools/mingw-w64.cm
   -DCMAKE_BUILD_TYPE=Release -DCMAKE_PREFIX_PATH="$qt" \
   -DQT_HOST_PATH=/usr -DQT_HOST_PATH_CMAKE_DIR=/usr/lib/x86_64-linux-gnu/cmake \
   -DORVIK_BUILD_TESTS=OFF -DORVIK_BUILD_BENCH=OFF >/dev/null
-cmake --build build-win --target orvik-control orvik-wine-check -j"$(nproc)"
+. tools/logged.sh
+mkdir -p build-win
+logged "cross-build" build-win/build.log cmake --build build-win --target orvik-control orvik-wine-check -j"$(nproc)"
 
 version=$(sed -n 's/^project(orvik-control VERSION \([0-9.]*\).*/\1/p' CMakeLists.txt)
 name=orvik-control-$version-win64

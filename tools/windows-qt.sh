@@ -60,7 +60,10 @@ cmake -S "$source_dir" -B "$src/build" -G Ninja \
   -DFEATURE_sql=OFF -DFEATURE_xml=OFF -DFEATURE_dbus=OFF -DFEATURE_printsupport=OFF \
   -DFEATURE_concurrent=OFF -DFEATURE_testlib=OFF -DFEATURE_openssl=OFF -DFEATURE_jpeg=OFF \
   -DFEATURE_opengl=ON -DFEATURE_direct2d=ON -DFEATURE_tabletevent=OFF >>"$log" 2>&1 || fail
-cmake --build "$src/build" -j"$(nproc)" >>"$log" 2>&1 || fail
+# Its progress on standard error every 30 s: standard output is the prefix.
+. "$top/tools/logged.sh"
+logged "building Qt for Windows" "$log.build" cmake --build "$src/build" -j"$(nproc)" >&2 || { cat "$log.build" >>"$log"; fail; }
+cat "$log.build" >>"$log" && rm -f "$log.build"
 cmake --install "$src/build" >>"$log" 2>&1 || fail
 rm -rf "$cache/src"
 touch "$prefix/.complete"
