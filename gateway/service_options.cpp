@@ -26,6 +26,8 @@ PREFIX from --topic-prefix and ID from --bridge-id:
   PREFIX/NAME/input/set   computer or video
   PREFIX/NAME/result      one JSON object per command, as orvik-send --json
   PREFIX/bridge/ID/availability   online, or offline (also as the last will)
+  PREFIX/bridge/ID/projectors     the names it serves (retained); at start the
+                                  topics of names no longer served are cleared
 
 Several bridges share a broker with one prefix and a bridge id each, or with
 a prefix each; a projector is unavailable only when its own bridge is.
