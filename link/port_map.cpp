@@ -121,4 +121,9 @@ QString canonicalDevicePath(const QString& path)
 #endif
 }
 
+bool namesPtyByNumber(const QString& path)
+{
+    return path.startsWith(QLatin1String("/dev/pts/")) && !QFileInfo(path).isSymLink();
+}
+
 } // namespace orvik

@@ -48,5 +48,9 @@ QString devicePathFromBytes(const QByteArray& bytes);
 // The path the port is locked and opened by: a symlink and its target must
 // share one lock. A path that does not resolve is kept as it is.
 QString canonicalDevicePath(const QString& path);
+// Whether a path names a pty by its number (/dev/pts/N, not a link to it):
+// the number goes to whichever program asks next, so such a path is never
+// opened again once it failed or was lost.
+bool namesPtyByNumber(const QString& path);
 
 } // namespace orvik

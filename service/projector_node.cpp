@@ -1,6 +1,7 @@
 #include "service/projector_node.h"
 
 #include "headless/projector_line.h"
+#include "link/port_map.h"
 #include "protocol/status_queries.h"
 
 #include <algorithm>
@@ -51,7 +52,8 @@ ProjectorNode::ProjectorNode(NamedPort port, LineSettings settings, Timing timin
         if (text != lastProblem_)
             emit problem(lastProblem_ = text);
         setOnline(false);
-        reopenAlarm_->start(kReopenEvery);
+        if (!namesPtyByNumber(this->port().device))
+            reopenAlarm_->start(kReopenEvery);
     });
     connect(line_.get(), &ProjectorLine::opened, this, [this] {
         // Said once, as a loss is, where it had been refused.
