@@ -12,6 +12,7 @@
 #include <QLocalSocket>
 #include <QPointer>
 #include <QSocketNotifier>
+#include <QTimer>
 
 #include <cerrno>
 #include <cstring>
@@ -284,8 +285,13 @@ void ControlFace::accept()
         if (fd < 0) {
             if (errno == EINTR || errno == ECONNABORTED)
                 continue;
-            if (errno != EAGAIN && errno != EWOULDBLOCK)
-                qCWarning(lcControl).noquote() << QStringLiteral("%1: %2").arg(path_, qt_error_string(errno));
+            if (errno == EAGAIN || errno == EWOULDBLOCK)
+                return;
+            // Out of descriptors, say: the connection waits in the backlog,
+            // and asking again at once would spin.
+            qCWarning(lcControl).noquote() << QStringLiteral("%1: %2").arg(path_, qt_error_string(errno));
+            notifier_->setEnabled(false);
+            QTimer::singleShot(1000, notifier_.get(), [notifier = notifier_.get()] { notifier->setEnabled(true); });
             return;
         }
         if (connections_ >= kMaxConnections) {
