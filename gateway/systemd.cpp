@@ -14,8 +14,9 @@ std::optional<int> socketFromSystemd(QString* error)
     if (count <= 0)
         return std::nullopt;
     if (count > 1 || sd_is_socket_unix(SD_LISTEN_FDS_START, SOCK_STREAM, 1, nullptr, 0) <= 0) {
-        *error =
-            QStringLiteral("systemd passed %1 sockets; the socket unit needs one ListenStream= with a path").arg(count);
+        *error = QStringLiteral("systemd passed %1 that is not one listening Unix stream socket; the socket unit "
+                                "needs one ListenStream= with a path")
+                     .arg(count > 1 ? QStringLiteral("%1 sockets").arg(count) : QStringLiteral("a socket"));
         return std::nullopt;
     }
     return SD_LISTEN_FDS_START;
