@@ -6,6 +6,7 @@
 #include "panel/exchange_engine.h"
 #include "panel/projector_commands.h"
 #include "panel/timer.h"
+#include "panel/warning_box.h"
 #include "protocol/status_queries.h"
 #include "widgets/colors.h"
 #include "widgets/command_button.h"
@@ -77,6 +78,7 @@ Form1::Form1(Services services, QWidget* parent)
     buildTimers(services.clock);
     comm_ = std::make_unique<MSComm>(std::move(services.device), std::move(services.ports), failure_);
     comm_->setObjectName(QStringLiteral("MSComm1"));
+    connect(comm_.get(), &MSComm::openFailedLater, this, [this](const QString& text) { warning_.show(text); });
 
     frame8_ = find<Frame>("Frame8");
     command34_ = find<CommandButton>("Command34");

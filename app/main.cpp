@@ -1,11 +1,13 @@
 #include "app/command_line.h"
 #include "app/form1.h"
-#include "control_socket/borrowing_device.h"
 #include "core/clock.h"
 #include "core/exit_signals.h"
 #include "link/port_device.h"
 #include "link/port_map.h"
 #include "widgets/modal_warning_box.h"
+#ifdef Q_OS_UNIX
+#include "panel/borrowing_device.h"
+#endif
 
 #include <QApplication>
 #include <QDir>
@@ -40,9 +42,12 @@ int main(int argc, char* argv[])
     orvik::SystemClock clock;
     orvik::ModalWarningBox warning;
     // A port the service holds is borrowed from it for as long as it is open.
-    orvik::Form1 form({clock, warning,
-                       std::make_unique<orvik::control::BorrowingDevice>(std::make_unique<orvik::PortDevice>(),
-                                                                         QStringLiteral("orvik-control")),
+#ifdef Q_OS_UNIX
+    auto device = std::make_unique<orvik::BorrowingDevice>(std::make_unique<orvik::PortDevice>());
+#else
+    auto device = std::make_unique<orvik::PortDevice>();
+#endif
+    orvik::Form1 form({clock, warning, std::move(device),
                        [ports](int port) { return ports.at(std::size_t(port == 2)); },
                        [](int code) { QCoreApplication::exit(code); }});
     warning.setParent(&form);

@@ -91,20 +91,4 @@ Outcome outcomeFromJson(const QJsonObject& object)
     return outcome;
 }
 
-std::optional<QByteArray> LineReader::next()
-{
-    const qsizetype end = buffer_.indexOf('\n');
-    if (end < 0 || end > kMaxLine)
-        return std::nullopt;
-    QByteArray line = buffer_.left(end);
-    buffer_.remove(0, end + 1);
-    return line;
-}
-
-bool LineReader::overflowed() const
-{
-    const qsizetype end = buffer_.indexOf('\n');
-    return (end < 0 ? buffer_.size() : end) > kMaxLine;
-}
-
 } // namespace orvik::control

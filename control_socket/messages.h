@@ -15,12 +15,14 @@ namespace orvik::control {
 // "v", the version. A request names an "op":
 //   hello                       -> service, pid, ports [{name, device}]
 //   run   id, device, command   -> id, outcome (or id, error)
-//   lend  device, to, pid       -> lent (or error); the port stays lent until
-//                                  this connection ends, however it ends
+//   lend  id, device            -> id, op "lent" (or id, error); the port
+//                                  stays lent until this connection ends,
+//                                  however it ends, to the process the
+//                                  kernel says is at the other end
 // Anything else is answered with "error" and the connection stays up; a
 // line longer than kMaxLine ends the connection.
 inline constexpr int kVersion = 1;
-inline constexpr qsizetype kMaxLine = 16 * 1024;
+inline constexpr qsizetype kMaxLine = 16 * 1024; // its newline not counted
 // Requests one connection may have waiting; more are refused.
 inline constexpr int kMaxWaiting = 1024;
 // The group that owns the serial ports, let in besides root.
@@ -40,18 +42,5 @@ std::variant<QJsonObject, QString> decode(const QByteArray& line);
 // An outcome whole, reply bytes included.
 QJsonObject outcomeToJson(const Outcome& outcome);
 Outcome outcomeFromJson(const QJsonObject& object);
-
-// Cuts a byte stream into lines. Read it in pieces of at most kMaxLine
-// bytes, take every line, then ask overflowed(): a line longer than kMaxLine
-// makes the stream no good, so nothing grows without bound.
-class LineReader {
-public:
-    void append(const QByteArray& bytes) { buffer_ += bytes; }
-    std::optional<QByteArray> next();
-    bool overflowed() const;
-
-private:
-    QByteArray buffer_;
-};
 
 } // namespace orvik::control

@@ -1,10 +1,10 @@
 #include "gateway/service.h"
 
+#include "control_socket/control_face.h"
 #include "core/clock.h"
 #include "core/exit_signals.h"
 #include "core/logging.h"
 #include "core/process_limits.h"
-#include "gateway/control_face.h"
 #include "gateway/metrics_file.h"
 #include "gateway/service_options.h"
 #include "gateway/systemd.h"

@@ -163,17 +163,23 @@ std::variant<ServiceOptions, int> readServiceOptions(ServiceFaces faces, const Q
             return usage(*error);
         options.pjlink.password = std::get<QByteArray>(password);
     }
+    QHash<QString, const NamedPort*> topicNames;
     for (const NamedPort& p : ports) {
         if (!onBroker)
             break;
         const QString where = QStringLiteral("%1:%2").arg(line.value(line.portsFile)).arg(p.line);
-        if (!Bridge::isTopicName(p.name))
-            return usage(
-                QStringLiteral("%1: the name '%2' may hold only letters, digits, '_' and '-'").arg(where, p.name));
+        const QString topicName = Bridge::topicName(p.name);
+        if (const NamedPort* other = topicNames.value(topicName))
+            return usage(QStringLiteral("%1: the names '%2' (line %3) and '%4' are both %5 on the broker; "
+                                        "rename one")
+                             .arg(where, other->name)
+                             .arg(other->line)
+                             .arg(p.name, topicName));
+        topicNames.insert(topicName, &p);
         for (const std::string_view reserved : Bridge::kReservedNames)
-            if (p.name == QLatin1String(reserved.data(), qsizetype(reserved.size())))
-                return usage(QStringLiteral("%1: the name '%2' is the topics' own (PREFIX/%2/...); choose another")
-                                 .arg(where, p.name));
+            if (topicName == QLatin1String(reserved.data(), qsizetype(reserved.size())))
+                return usage(QStringLiteral("%1: the name '%2' is the topics' own (PREFIX/%3/...); choose another")
+                                 .arg(where, p.name, topicName));
     }
 
     MqttClient::Settings& mqtt = options.mqtt;

@@ -72,9 +72,30 @@ bool Bridge::isTopicName(const QString& name)
     return allowed.match(name).hasMatch();
 }
 
+QString Bridge::topicName(const QString& name)
+{
+    if (isTopicName(name))
+        return name;
+    QString out;
+    bool gap = false;
+    for (const QChar c : name.normalized(QString::NormalizationForm_KD)) {
+        if (c.category() == QChar::Mark_NonSpacing)
+            continue; // the accent of a decomposed letter
+        if (c.unicode() < 128 && (c.isLetterOrNumber() || c == u'_' || c == u'-')) {
+            if (gap && !out.isEmpty())
+                out += u'_';
+            out += c;
+            gap = false;
+        } else {
+            gap = true;
+        }
+    }
+    return out.isEmpty() ? QStringLiteral("projector") : out;
+}
+
 QString Bridge::topic(const ProjectorNode& node, const QString& leaf) const
 {
-    return settings_.topicPrefix + u'/' + node.port().name + u'/' + leaf;
+    return settings_.topicPrefix + u'/' + topicName(node.port().name) + u'/' + leaf;
 }
 
 QList<std::pair<QString, QByteArray>> Bridge::lastWords() const
@@ -96,7 +117,7 @@ void Bridge::onConnected()
     client_.subscribe(roster);
     QJsonArray names;
     for (const auto& node : nodes_)
-        names.append(node->port().name);
+        names.append(topicName(node->port().name));
     client_.publish(roster, QJsonDocument(names).toJson(QJsonDocument::Compact), true);
     for (const auto& node : nodes_) {
         for (const char* leaf : {"command", "power/set", "input/set"})
@@ -123,7 +144,7 @@ void Bridge::publishResult(const ProjectorNode& node, const Command& command, co
 void Bridge::forget(const QString& name)
 {
     if (!isTopicName(name) || std::any_of(nodes_.begin(), nodes_.end(), [&](const ProjectorNode* node) {
-            return node->port().name == name;
+            return topicName(node->port().name) == name;
         }))
         return;
     for (const char* leaf : kRetainedLeaves)
@@ -140,18 +161,18 @@ QString Bridge::discoveryTopic(const QString& name, const char* component, const
              QLatin1String(key));
 }
 
-void Bridge::onMessage(const QString& topicName, const QByteArray& payload)
+void Bridge::onMessage(const QString& arrived, const QByteArray& payload)
 {
-    if (topicName == rosterTopic(settings_.topicPrefix, settings_.bridgeId)) {
+    if (arrived == rosterTopic(settings_.topicPrefix, settings_.bridgeId)) {
         for (const QJsonValue name : QJsonDocument::fromJson(payload.left(64 * 1024)).array())
             forget(name.toString());
         return;
     }
     for (const auto& node : nodes_) {
-        const QString base = settings_.topicPrefix + u'/' + node->port().name + u'/';
-        if (!topicName.startsWith(base))
+        const QString base = settings_.topicPrefix + u'/' + topicName(node->port().name) + u'/';
+        if (!arrived.startsWith(base))
             continue;
-        const QString leaf = topicName.mid(base.size());
+        const QString leaf = arrived.mid(base.size());
         const auto refuse = [&](const QString& why) {
             Command given;
             given.text = QString::fromUtf8(payload.left(64));
@@ -193,7 +214,7 @@ void Bridge::onMessage(const QString& topicName, const QByteArray& payload)
 void Bridge::publishDiscovery(const ProjectorNode& node)
 {
     const QString name = node.port().name;
-    const QString id = idOf(settings_.topicPrefix + u'_' + name);
+    const QString id = idOf(settings_.topicPrefix + u'_' + topicName(name));
     const QJsonObject device{
         {QStringLiteral("identifiers"), QJsonArray{id}},
         {QStringLiteral("name"), name},
@@ -214,7 +235,7 @@ void Bridge::publishDiscovery(const ProjectorNode& node)
         fields.insert(QStringLiteral("device"), device);
         fields.insert(QStringLiteral("availability"), availability);
         fields.insert(QStringLiteral("availability_mode"), QStringLiteral("all"));
-        client_.publish(discoveryTopic(name, component, key), json(fields), true);
+        client_.publish(discoveryTopic(topicName(name), component, key), json(fields), true);
     };
     config(
         "switch", "power", "Power",

@@ -51,6 +51,11 @@ public:
     static std::optional<QString> prefixProblem(const QString& prefix);
     // Whether a name is fit for a topic level and a Home Assistant id.
     static bool isTopicName(const QString& name);
+    // A projector's name as its topics and ids spell it: a fit name as it
+    // is; any other with its accents dropped and each run of what remains
+    // outside letters, digits, '_' and '-' made one '_' ("Hörsaal(2)" is
+    // Horsaal_2). The name itself stays in what is shown.
+    static QString topicName(const QString& name);
 
 private:
     void onConnected();

@@ -17,6 +17,12 @@ MSComm::MSComm(std::unique_ptr<SerialDevice> device, PortMap ports, Failure& fai
         event_ = kDeviceLostEvent;
         emit OnComm();
     });
+    // A port that opens later (borrowed from the service) and cannot be had
+    // after all fails as an opening does.
+    connect(device_.get(), &SerialDevice::opened, this, [this](bool ok, const OpenFailure& why) {
+        if (!ok)
+            emit openFailedLater(describeOpenFailure(port_, openedPath_, why, loginName()));
+    });
 }
 
 MSComm::~MSComm() { device_->close(); }
@@ -60,6 +66,7 @@ void MSComm::setPortOpen(bool open)
         return;
     }
     const QString path = ports_(port_);
+    openedPath_ = path;
     OpenFailure why;
     if (!device_->open(path, settings_, &why))
         failure_.raise(int(CommFailure::PortOpenFailed), describeOpenFailure(port_, path, why, loginName()));

@@ -50,12 +50,16 @@ public:
 
 signals:
     void OnComm();
+    // An opening that went on after setPortOpen(true) returned (a port
+    // borrowed from the service) failed after all: the warning's text.
+    void openFailedLater(const QString& description);
 
 private:
     std::unique_ptr<SerialDevice> device_;
     PortMap ports_;
     Failure& failure_;
     int port_ = 1;
+    QString openedPath_;    // the device of the last opening
     LineSettings settings_; // 9600,N,8,1 as designed
     int event_ = 0;
 };

@@ -221,4 +221,14 @@ QByteArray digestOf(const QByteArray& random, const QByteArray& password)
     return QCryptographicHash::hash(random + password, QCryptographicHash::Md5).toHex();
 }
 
+bool sameDigest(QByteArrayView given, QByteArrayView expected)
+{
+    if (given.size() != expected.size())
+        return false;
+    unsigned char differ = 0;
+    for (qsizetype i = 0; i < given.size(); ++i) // hexadecimal digits: | 0x20 is lower case
+        differ |= static_cast<unsigned char>((given[i] | 0x20) ^ expected[i]);
+    return differ == 0;
+}
+
 } // namespace orvik::pjlink

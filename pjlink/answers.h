@@ -11,8 +11,8 @@
 
 namespace orvik::pjlink {
 
-// Longest line a client may send, its CR not counted: a class 1 command
-// with the digest in front fits.
+// Longest line a client may send, its CR (or LF, or CR LF) counted as one
+// byte: a class 1 command with the digest in front fits.
 inline constexpr qsizetype kMaxLine = 136;
 // The answer to a wrong or missing digest; the connection closes after it.
 inline constexpr char kAuthError[] = "PJLINK ERRA\r";
@@ -50,5 +50,8 @@ QByteArray makeRandom();
 // The digest a client puts in front: md5(random + password) in 32
 // lower-case hexadecimal digits.
 QByteArray digestOf(const QByteArray& random, const QByteArray& password);
+// Whether a client's digest is `expected`, in upper or lower case, in a
+// time that does not depend on where they differ.
+bool sameDigest(QByteArrayView given, QByteArrayView expected);
 
 } // namespace orvik::pjlink

@@ -4,13 +4,18 @@
 #include "pjlink/answers.h"
 #include "service/projector_node.h"
 
+#include "connection/admission.h"
+#include "connection/line_connection.h"
+
 #include <QMutex>
 #include <QPointer>
 #include <QTcpServer>
-#include <QTcpSocket>
 #include <QThread>
 
+#include <netinet/in.h>
+#include <netinet/tcp.h>
 #include <sys/socket.h>
+#include <unistd.h>
 
 namespace orvik::pjlink {
 
@@ -39,21 +44,18 @@ public:
         : face_(face)
         , settings_(face.settings_)
         , clock_(clock)
+        , refusals_(lcPjlink(), this)
     {
     }
 
     std::optional<QString> listen(Projector& projector, const ListenAddress& address)
     {
-        auto* server = new QTcpServer(this);
+        auto* server = new Server(*this, projector);
         if (!server->listen(address.host, address.port)) {
             const QString error = server->errorString();
             delete server;
             return error;
         }
-        auto listening = std::make_unique<Listening>(Listening{&projector, server});
-        Listening* l = listening.get();
-        connect(server, &QTcpServer::newConnection, this, [this, l] { accept(*l); });
-        listening_.push_back(std::move(listening));
         return std::nullopt;
     }
 
@@ -69,112 +71,148 @@ public:
 
     int connections() const { return total_.loadRelaxed(); }
 
+    const Settings& settings() const { return settings_; }
+    Clock& clock() { return clock_; }
+    RefusalLog& refusals() { return refusals_; }
+    // Addresses that gave a wrong digest, face-wide: a guesser gains
+    // nothing by going from one projector to the next.
+    Backoff& guesses() { return guesses_; }
+
 private:
-    struct Listening {
-        Projector* projector;
-        QTcpServer* server;
-        int connections = 0;
-        bool full = false; // said once until every client has gone
+    // One projector's listening socket: its clients go to accept() as
+    // descriptors, without a QTcpSocket of Qt's each.
+    class Server : public QTcpServer {
+    public:
+        Server(Front& front, Projector& projector)
+            : QTcpServer(&front)
+            , front_(front)
+            , projector_(projector)
+            , admission_({front.settings_.maxConnections, front.settings_.maxPerAddress})
+        {
+        }
+        void incomingConnection(qintptr fd) override { front_.accept(*this, int(fd)); }
+
+        Front& front_;
+        Projector& projector_;
+        Admission admission_;
     };
-    void accept(Listening& listening);
+    void accept(Server& server, int fd);
 
     Face& face_;
     const Settings& settings_;
     Clock& clock_;
-    std::vector<std::unique_ptr<Listening>> listening_;
+    RefusalLog refusals_;
+    Backoff guesses_;
     QHash<quint64, Connection*> connections_;
     quint64 nextId_ = 0;
     QAtomicInt total_;
 };
 
+namespace {
+
+// A client's address, as connections from it are counted and held back.
+QString peerOf(int fd)
+{
+    sockaddr_storage address{};
+    socklen_t size = sizeof address;
+    if (::getpeername(fd, reinterpret_cast<sockaddr*>(&address), &size) != 0)
+        return QStringLiteral("an unknown address");
+    QHostAddress host(reinterpret_cast<const sockaddr*>(&address));
+    if (const auto v4 = host.toIPv4Address(); host.protocol() == QAbstractSocket::IPv6Protocol && v4)
+        host = QHostAddress(v4); // an IPv4 client of a dual-stack listener, as itself
+    return host.toString();
+}
+
+} // namespace
+
 // One client: the greeting, the digest, then one line at a time. While a
-// set runs, what the client sends next waits, in buffers of a line or so.
+// set runs, what the client sends next waits in the system's buffers.
 class Connection : public QObject {
 public:
-    Connection(QTcpSocket* socket, Face::Projector& projector, quint64 id, const Face::Settings& settings, Clock& clock,
-               Face::Front& front)
+    Connection(int fd, QString peer, Face::Projector& projector, quint64 id, Face::Front& front)
         : QObject(&front)
-        , socket_(socket)
+        , line_(new LineConnection(
+              fd, {.longestLine = kMaxLine, .ends = "\r\n", .mostUnsent = kMostUnsent, .unreadFor = kUnreadFor}, this))
+        , peer_(std::move(peer))
         , projector_(projector)
         , id_(id)
         , front_(front)
-        , password_(settings.password)
-        , clock_(clock)
-        , idle_(settings.idle)
+        , password_(front.settings().password)
+        , clock_(front.clock())
+        , idle_(front.settings().idle)
     {
-        socket_->setParent(this);
         // Every reply in one segment of its own: some clients take each one as a whole reply.
-        socket_->setSocketOption(QAbstractSocket::LowDelayOption, 1);
-        socket_->setReadBufferSize(kMaxLine + 1);
+        const int on = 1;
+        ::setsockopt(fd, IPPROTO_TCP, TCP_NODELAY, &on, sizeof on);
+        connect(line_, &LineConnection::lineReceived, this, &Connection::handle);
+        connect(line_, &LineConnection::lineTooLong, this, [this] {
+            front_.refusals().refused(QStringLiteral("too long"),
+                                      QStringLiteral("%1: a client at %2 sent a line over %3 bytes; cut off")
+                                          .arg(projector_.name, peer_)
+                                          .arg(kMaxLine));
+        });
+        connect(line_, &LineConnection::ended, this, [this](LineConnection::End why) {
+            if (why == LineConnection::End::Unread)
+                front_.refusals().refused(
+                    QStringLiteral("unread"),
+                    QStringLiteral("%1: a client at %2 left its answers unread; cut off").arg(projector_.name, peer_));
+            finish();
+        });
         if (password_)
             random_ = makeRandom();
         // One alarm for the connection's life, not restarted at every line.
-        idleAlarm_ = clock.makeAlarm([this] {
-            const Millis silent = clock_.now() - heard_;
-            if (silent < idle_)
-                return idleAlarm_->start(idle_ - silent);
-            if (!waiting_)
-                return finish();
-            idleAlarm_->start(idle_); // its set is still in the projector's queue: not idle
-        });
-        heard_ = clock.now();
-        connect(socket_, &QTcpSocket::readyRead, this, &Connection::read);
-        connect(socket_, &QTcpSocket::disconnected, this, &Connection::finish);
-        idleAlarm_->start(idle_);
-        send(greeting(random_));
+        idleAlarm_ = clock_.makeAlarm([this] { onAlarm(); });
+        heard_ = clock_.now();
+        const Millis wait = password_ ? front_.guesses().wait(peer_, heard_) : Millis(0);
+        if (wait > Millis(0)) {
+            // An address that guessed wrong is greeted only once its wait is over.
+            line_->hold();
+            greetAt_ = heard_ + wait;
+            idleAlarm_->start(wait);
+            return;
+        }
+        greet();
     }
 
 private:
-    // Each reply in one write of its own, straight to the system while
-    // nothing waits before it: Qt's write buffer would switch a write
-    // notifier on and off around it, waking the event loop twice more for
-    // every answer. What the system does not take goes through Qt.
-    void send(const QByteArray& reply)
+    static constexpr qsizetype kMostUnsent = 4 * 1024;
+    static constexpr Millis kUnreadFor{5000};
+
+    void greet()
     {
-        qsizetype sent = 0;
-        if (socket_->bytesToWrite() == 0) {
-            const ssize_t n = ::send(int(socket_->socketDescriptor()), reply.constData(), size_t(reply.size()),
-                                     MSG_NOSIGNAL | MSG_DONTWAIT);
-            sent = n > 0 ? qsizetype(n) : 0;
-        }
-        if (sent < reply.size())
-            socket_->write(reply.constData() + sent, reply.size() - sent);
+        greetAt_.reset();
+        heard_ = clock_.now();
+        line_->send(greeting(random_));
+        line_->resume();
+        idleAlarm_->start(idle_);
     }
 
-    void read()
+    void onAlarm()
     {
-        while (!waiting_ && !closing_) {
-            const qsizetype end = in_.indexOf('\r');
-            if (end > kMaxLine || (end < 0 && in_.size() > kMaxLine))
-                return cutOff();
-            if (end >= 0) {
-                const QByteArray line = in_.left(end);
-                in_.remove(0, end + 1);
-                handle(line);
-                continue;
-            }
-            if (socket_->bytesAvailable() <= 0)
-                return;
-            heard_ = clock_.now();
-            in_ += socket_->read(kMaxLine + 1 - in_.size() + 1); // never more than one line too long
+        if (greetAt_) {
+            const Millis left = *greetAt_ - clock_.now();
+            return left > Millis(0) ? idleAlarm_->start(left) : greet();
         }
+        const Millis silent = clock_.now() - heard_;
+        if (silent < idle_)
+            return idleAlarm_->start(idle_ - silent);
+        if (!waiting_)
+            return line_->close();
+        idleAlarm_->start(idle_); // its set is still in the projector's queue: not idle
     }
 
     void handle(QByteArray line)
     {
-        if (line.startsWith('\n')) // CR LF from a terminal
-            line.remove(0, 1);
+        heard_ = clock_.now();
         if (!admit(line))
             return;
         const QHash<QString, QString> states = projector_.states();
         auto action = answer(line, {projector_.name, projector_.device, states});
-        if (const QByteArray* reply = std::get_if<QByteArray>(&action)) {
-            if (!reply->isEmpty())
-                send(*reply);
-            return;
-        }
+        if (const QByteArray* reply = std::get_if<QByteArray>(&action))
+            return line_->send(*reply);
         const Forward forward = std::get<Forward>(std::move(action));
         waiting_ = true;
+        line_->hold();
         head_ = forward.head;
         front_.submit(projector_, id_, forward.commands);
     }
@@ -189,9 +227,10 @@ private:
             return true;
         }
         if (digested) {
-            if (line.first(32).toLower() != digestOf(random_, *password_))
+            if (!sameDigest(line.first(32), digestOf(random_, *password_)))
                 return refuse();
             authenticated_ = true;
+            front_.guesses().succeeded(peer_);
             line.remove(0, 32);
         }
         return authenticated_ || refuse();
@@ -199,91 +238,70 @@ private:
 
     bool refuse()
     {
-        qCInfo(lcPjlink).noquote() << QStringLiteral("%1: a client at %2 was refused: no password or a wrong one")
-                                          .arg(projector_.name, socket_->peerAddress().toString());
-        send(kAuthError);
-        close();
+        front_.guesses().failed(peer_, clock_.now());
+        front_.refusals().refused(
+            QStringLiteral("password"),
+            QStringLiteral("%1: a client at %2 was refused: no password or a wrong one").arg(projector_.name, peer_));
+        line_->send(kAuthError);
+        line_->close();
         return false;
     }
 
 public:
-    // The set's outcome: OK when the projector acknowledged every command.
+    // The set's outcome: OK when the projector acknowledged every one of its commands.
     void answered(bool ok)
     {
         waiting_ = false;
-        send(setAnswer(head_, ok));
+        line_->send(setAnswer(head_, ok));
         heard_ = clock_.now();
-        read();
+        line_->resume();
     }
+
+    const QString& peer() const { return peer_; }
 
 private:
-    void cutOff()
-    {
-        qCInfo(lcPjlink).noquote() << QStringLiteral("%1: a client at %2 sent a line over %3 bytes; cut off")
-                                          .arg(projector_.name, socket_->peerAddress().toString())
-                                          .arg(kMaxLine);
-        close();
-    }
-
-    void close()
-    {
-        closing_ = true;
-        socket_->disconnectFromHost(); // what was written still goes
-    }
-
     void finish()
     {
-        if (finished_)
-            return;
-        finished_ = true;
         idleAlarm_->stop();
-        socket_->abort();
         deleteLater();
     }
 
-    QTcpSocket* socket_;
+    LineConnection* line_;
+    QString peer_;
     Face::Projector& projector_;
     quint64 id_;
     Face::Front& front_;
     std::optional<QByteArray> password_;
     Clock& clock_;
     Millis idle_;
-    Millis heard_{0}; // the last line, or the last answer to a set
+    Millis heard_{0};               // the last line, or the last answer to a set
+    std::optional<Millis> greetAt_; // held back after a wrong digest from its address
     std::unique_ptr<Alarm> idleAlarm_;
     QByteArray random_;
-    QByteArray in_;        // read, not yet answered: at most one line and a bit
     bool waiting_ = false; // for a set's answer
     QByteArray head_;      // of the set
     bool authenticated_ = false;
-    bool closing_ = false;
-    bool finished_ = false;
 };
 
-void Face::Front::accept(Listening& listening)
+void Face::Front::accept(Server& server, int fd)
 {
-    while (QTcpSocket* socket = listening.server->nextPendingConnection()) {
-        if (listening.connections >= settings_.maxConnections) {
-            if (!listening.full)
-                qCWarning(lcPjlink).noquote() << QStringLiteral("%1: %2 PJLink clients at once; more are refused")
-                                                     .arg(listening.projector->name)
-                                                     .arg(settings_.maxConnections);
-            listening.full = true;
-            socket->abort();
-            socket->deleteLater();
-            continue;
-        }
-        ++listening.connections;
-        total_.ref();
-        const quint64 id = ++nextId_;
-        auto* connection = new Connection(socket, *listening.projector, id, settings_, clock_, *this);
-        connections_.insert(id, connection);
-        connect(connection, &QObject::destroyed, this, [this, &listening, id] {
-            connections_.remove(id);
-            total_.deref();
-            if (--listening.connections == 0)
-                listening.full = false;
-        });
+    const QString peer = peerOf(fd);
+    if (const auto full = server.admission_.enter(peer)) {
+        refusals_.refused(
+            QStringLiteral("full"),
+            QStringLiteral("%1: a client at %2 was refused: %3").arg(server.projector_.name, peer, *full));
+        ::close(fd);
+        return;
     }
+    total_.ref();
+    const quint64 id = ++nextId_;
+    auto* connection = new Connection(fd, peer, server.projector_, id, *this);
+    connections_.insert(id, connection);
+    connect(connection, &QObject::destroyed, this, [this, &server, peer, id] {
+        connections_.remove(id);
+        total_.deref();
+        server.admission_.left(peer);
+    });
 }
 
 void Face::Front::answered(quint64 connection, bool ok)

@@ -37,6 +37,7 @@ public:
         std::optional<QByteArray> password;     // asked of every client when set
         std::chrono::milliseconds idle{30'000}; // a connection silent this long is closed
         int maxConnections = 32;                // per projector; more are closed at once
+        int maxPerAddress = 8;                  // per projector from one address
         bool ownThread = true;                  // false: on the caller's thread, as tests drive it
     };
 

@@ -154,8 +154,18 @@ void ProjectorNode::queuePoll(Pending poll, bool first)
     if (waiting != polls_.end()) {
         if (!first)
             return;
-        if (waiting->done) // an earlier command's answer waits on this poll too: tell it first
-            waiting->done(*waiting->told);
+        if (waiting->done) {
+            // An earlier command waits on this poll too: it is told with
+            // this one, once the state is asked after both.
+            if (!poll.done)
+                poll.told = waiting->told;
+            poll.done = [earlier = std::move(waiting->done), earlierTold = *waiting->told,
+                         later = std::move(poll.done)](const Outcome& outcome) {
+                earlier(earlierTold);
+                if (later)
+                    later(outcome);
+            };
+        }
         polls_.erase(waiting);
     }
     first ? polls_.push_front(std::move(poll)) : polls_.push_back(std::move(poll));

@@ -2,12 +2,18 @@
 // simulated projector on a pseudo-terminal. Timing tolerances are generous.
 #include "app/form1.h"
 #include "core/clock.h"
+#include "link/port_device.h"
+#include "panel/borrowing_device.h"
 #include "panel/caption.h"
 #include "tests/support/controls.h"
 #include "tests/support/recording_warning_box.h"
 #include "tools/sim/pty_projector.h"
 
 #include <QFileInfo>
+#include <QJsonDocument>
+#include <QJsonObject>
+#include <QLocalServer>
+#include <QLocalSocket>
 #include <QProcess>
 #include <QTcpServer>
 #include <QTcpSocket>
@@ -43,6 +49,29 @@ struct Panel {
     test::RecordingWarningBox warnings;
     QList<int> exitCodes;
     std::unique_ptr<Form1> form;
+};
+
+// The lock file of a device, as the panel and the service take it.
+QString lockFileOf(QString device)
+{
+    return QStringLiteral("/run/lock/LCK..") + device.mid(5).replace(u'/', u'_');
+}
+
+// Counts the paintings of a window.
+class PaintCounter : public QObject {
+public:
+    explicit PaintCounter(int& count)
+        : count_(count)
+    {
+    }
+    bool eventFilter(QObject*, QEvent* event) override
+    {
+        count_ += event->type() == QEvent::Paint ? 1 : 0;
+        return false;
+    }
+
+private:
+    int& count_;
 };
 
 } // namespace
@@ -200,9 +229,8 @@ private slots:
     void signalsCloseThePortOnTheWayOut()
     {
         PtyProjector projector;
-        QString lock = projector.devicePath().mid(5);
-        lock = QStringLiteral("/run/lock/LCK..") + lock.replace(u'/', u'_');
-        if (!QFileInfo(QStringLiteral("/run/lock")).isWritable())
+        const QString lock = lockFileOf(projector.devicePath());
+        if (!QFileInfo(QFileInfo(lock).absolutePath()).isWritable())
             QSKIP("/run/lock cannot be written here");
         for (const int sig : {SIGTERM, SIGINT, SIGHUP}) {
             QProcess panel;
@@ -216,6 +244,74 @@ private slots:
             QCOMPARE(panel.exitCode(), 0);
             QVERIFY2(!QFile::exists(lock), qPrintable(lock));
         }
+    }
+
+    // A port held by the service is asked for without waiting: the window
+    // goes on painting while a slow service lends it, and then it is open.
+    void thePanelKeepsPaintingWhileTheServiceLendsSlowly()
+    {
+        PtyProjector projector;
+        const QString lock = lockFileOf(projector.devicePath());
+        if (!QFileInfo(QFileInfo(lock).absolutePath()).isWritable())
+            QSKIP("/run/lock cannot be written here");
+        // The stand-in service: it holds the port's lock, and lends it 3 s after it is asked.
+        QProcess holder;
+        holder.start(QStringLiteral("sleep"), {QStringLiteral("60")});
+        QVERIFY(holder.waitForStarted());
+        QFile lockFile(lock);
+        QVERIFY(lockFile.open(QIODevice::WriteOnly));
+        lockFile.write(QByteArray::number(holder.processId()).rightJustified(10, ' ') + '\n');
+        lockFile.close();
+        QLocalServer service;
+        QLocalServer::removeServer(qEnvironmentVariable("ORVIK_CONTROL_SOCKET"));
+        QVERIFY(service.listen(qEnvironmentVariable("ORVIK_CONTROL_SOCKET")));
+        QByteArray asked;
+        bool lent = false;
+        connect(&service, &QLocalServer::newConnection, this, [&] {
+            QLocalSocket* client = service.nextPendingConnection();
+            connect(client, &QLocalSocket::readyRead, this, [&, client] {
+                const QByteArray line = client->readAll();
+                asked += line;
+                const QJsonObject request = QJsonDocument::fromJson(line).object();
+                QTimer::singleShot(3000, client, [&, client, id = request.value(QStringLiteral("id"))] {
+                    QFile::remove(lock);
+                    lent = true;
+                    client->write(QJsonDocument(QJsonObject{{QStringLiteral("v"), 1},
+                                                            {QStringLiteral("id"), id},
+                                                            {QStringLiteral("op"), QStringLiteral("lent")}})
+                                      .toJson(QJsonDocument::Compact)
+                                  + '\n');
+                });
+            });
+        });
+
+        SystemClock clock;
+        test::RecordingWarningBox warnings;
+        const QString path = projector.devicePath();
+        Form1 form({clock, warnings, std::make_unique<BorrowingDevice>(std::make_unique<PortDevice>()),
+                    [path](int) { return path; }, [](int) {}});
+        int painted = 0;
+        PaintCounter counter(painted);
+        form.installEventFilter(&counter);
+        QElapsedTimer loading;
+        loading.start();
+        form.Form_Load();
+        form.show();
+        QVERIFY2(loading.elapsed() < 500, qPrintable(QString::number(loading.elapsed())));
+        QTimer repaint;
+        connect(&repaint, &QTimer::timeout, &form, qOverload<>(&QWidget::update));
+        repaint.start(50);
+        QTRY_VERIFY(asked.contains("\"lend\""));
+        QTest::qWait(2500); // the loan still on its way
+        QVERIFY2(painted >= 25, qPrintable(QString::number(painted)));
+        QVERIFY(warnings.shown.isEmpty());
+        QTRY_VERIFY_WITH_TIMEOUT(lent, 5000);
+        QTest::qWait(200); // lent, and opened
+        QTest::mouseClick(form.control(QStringLiteral("Command17")), Qt::LeftButton);
+        QTRY_VERIFY2(projector.received().contains("C00\r"),
+                     qPrintable(warnings.shown.join(u';') + QString::fromLatin1(projector.received())));
+        holder.kill();
+        holder.waitForFinished();
     }
 
     // A device server that serves one client and frees it slowly must not

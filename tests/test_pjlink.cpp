@@ -1,5 +1,6 @@
 // The PJLink face: answers from what is known, addresses from the ports
 // file, and the server as a client sees it, on simulated projectors.
+#include "connection/admission.h"
 #include "pjlink/address.h"
 #include "pjlink/answers.h"
 #include "pjlink/face.h"
@@ -42,8 +43,10 @@ QByteArray said(const QByteArray& line, const States& states, const QString& nam
 // A client on the event loop: what it was sent, line by line.
 class Client {
 public:
-    explicit Client(quint16 port)
+    explicit Client(quint16 port, const QHostAddress& from = {})
     {
+        if (!from.isNull())
+            socket_.bind(from);
         socket_.connectToHost(QHostAddress::LocalHost, port);
         socket_.waitForConnected(2000);
     }
@@ -231,10 +234,38 @@ private slots:
     void aWrongOrMissingPasswordIsRefusedAndClosed()
     {
         QFETCH(QByteArray, line);
+        faceClock.advance(Backoff::kForgetAfter + Backoff::kLongest); // the last row forgotten
         Client client(guardedPort);
         client.next();
         QCOMPARE(client.ask(line), QByteArray("PJLINK ERRA"));
         QVERIFY(client.closed());
+    }
+
+    // After a wrong digest its address is greeted only once a wait is over,
+    // longer after each failure; another address is served meanwhile.
+    void anAddressThatGuessedWrongWaits()
+    {
+        faceClock.advance(Backoff::kForgetAfter + Backoff::kLongest);
+        const auto guess = [this] {
+            Client client(guardedPort);
+            client.next();
+            return client.ask(QByteArray(32, 'f') + "%1POWR ?");
+        };
+        QCOMPARE(guess(), QByteArray("PJLINK ERRA"));
+        Client held(guardedPort);
+        QCOMPARE(held.next(200ms), QByteArray()); // not greeted yet
+        faceClock.advance(Backoff::kFirst);
+        QVERIFY(held.next().startsWith("PJLINK 1 "));
+        QCOMPARE(held.ask(QByteArray(32, 'f') + "%1POWR ?"), QByteArray("PJLINK ERRA")); // the second
+        Client later(guardedPort);
+        faceClock.advance(Backoff::kFirst);
+        QCOMPARE(later.next(200ms), QByteArray()); // twice as long now
+        Client elsewhere(guardedPort, QHostAddress(QStringLiteral("127.0.0.2")));
+        const QByteArray greeting = elsewhere.next();
+        QVERIFY(greeting.startsWith("PJLINK 1 "));
+        QCOMPARE(elsewhere.ask(pjlink::digestOf(greeting.mid(9), "secret") + "%1POWR ?"), QByteArray("%1POWR=1"));
+        faceClock.advance(Backoff::kFirst);
+        QVERIFY(later.next().startsWith("PJLINK 1 "));
     }
 
     void anOverlongLineIsCutOff()
@@ -245,7 +276,16 @@ private slots:
         QVERIFY(client.closed());
         Client exact(openPort);
         exact.next();
-        QCOMPARE(exact.ask("%1NAME ?" + QByteArray(pjlink::kMaxLine - 8, ' ')), QByteArray("%1NAME=ERR2"));
+        // 136 bytes with the CR are answered, 137 are not.
+        QCOMPARE(exact.ask("%1NAME ?" + QByteArray(pjlink::kMaxLine - 9, ' ')), QByteArray("%1NAME=ERR2"));
+        QCOMPARE(exact.ask("%1NAME ?" + QByteArray(pjlink::kMaxLine - 8, ' ')), QByteArray());
+        QVERIFY(exact.closed());
+        // A line may end in LF, or CR LF, as well.
+        Client lf(openPort);
+        lf.next();
+        lf.send("%1CLSS ?\n%1NAME ?\r\n%1CLSS ?\r");
+        for (const char* reply : {"%1CLSS=1", "%1NAME=hall-1", "%1CLSS=1"})
+            QCOMPARE(lf.next(), QByteArray(reply));
     }
 
     void noBytesLockItUp()
@@ -304,7 +344,7 @@ private slots:
             idle.push_back(std::make_unique<QTcpSocket>());
             idle.back()->connectToHost(QHostAddress::LocalHost, guardedPort);
         }
-        QTRY_COMPARE_WITH_TIMEOUT(guarded->connections(), pjlink::Face::Settings{}.maxConnections, 5000);
+        QTRY_COMPARE_WITH_TIMEOUT(guarded->connections(), pjlink::Face::Settings{}.maxPerAddress, 5000);
         Client client(openPort); // another face of the same projector
         client.next();
         QCOMPARE(client.ask("%1POWR ?"), QByteArray("%1POWR=1"));

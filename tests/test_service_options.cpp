@@ -2,6 +2,7 @@
 // option sets, and the usage errors (status 2) for what cannot be served.
 #include "control_socket/messages.h"
 #include "gateway/service_options.h"
+#include "mqtt/bridge.h"
 
 #include <QFile>
 #include <QTemporaryDir>
@@ -117,6 +118,22 @@ private slots:
             if (argument == u"ports-4")
                 argument = dir.filePath(argument);
         QCOMPARE(status(read(ServiceFaces(faces), arguments)), 2);
+    }
+
+    // Any name serves on the broker under a name its topics can spell; two
+    // that would be spelled the same are refused.
+    void namesAreSpelledForTopics()
+    {
+        QCOMPARE(Bridge::topicName(QStringLiteral("hall-1_B")), QStringLiteral("hall-1_B"));
+        QCOMPARE(Bridge::topicName(QStringLiteral("Hörsaal-2")), QStringLiteral("Horsaal-2"));
+        QCOMPARE(Bridge::topicName(QStringLiteral("(Aula)Süd/3#")), QStringLiteral("Aula_Sud_3"));
+        QCOMPARE(Bridge::topicName(QStringLiteral("会議室")), QStringLiteral("projector"));
+        const QStringList broker{QStringLiteral("--ports-file"), dir.filePath(QStringLiteral("ports-5")),
+                                 QStringLiteral("--broker"), QStringLiteral("mqtt://h:1")};
+        file("ports-5", "Hörsaal-2 /dev/ttyUSB0\n");
+        QCOMPARE(status(read(ServiceFaces::Mqtt, broker)), -1); // read
+        file("ports-5", "Hörsaal-2 /dev/ttyUSB0\nHorsaal-2 /dev/ttyUSB1\n");
+        QCOMPARE(status(read(ServiceFaces::Mqtt, broker)), 2);
     }
 };
 

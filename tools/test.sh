@@ -3,7 +3,8 @@
 # plain suite, the clock test on the QTimer clock, the panel through the
 # Orca screen reader, the package, the service under a booted systemd, the
 # same suite under AddressSanitizer and UndefinedBehaviorSanitizer (any
-# report fails it), a short run of each fuzz target, and the Windows build
+# report fails it), the PJLink face's thread and the node under
+# ThreadSanitizer, a short run of each fuzz target, and the Windows build
 # under Wine (the first run builds Qt for Windows, about half an hour, and
 # the container's Debian tree, about two minutes).
 #   tools/test.sh            everything
@@ -92,6 +93,9 @@ stage "the service under systemd" tests/systemd_check.sh build/orvik-control_*.d
 
 build sanitize build-sanitize
 suite sanitize
+
+build thread build-thread
+suite thread
 
 echo "== fuzzing, ${ORVIK_FUZZ_SECONDS:-30} s a target"
 fuzzed=$(mktemp)

@@ -1,5 +1,7 @@
-#include "gateway/control_face.h"
+#include "control_socket/control_face.h"
 
+#include "connection/admission.h"
+#include "connection/line_connection.h"
 #include "control_socket/messages.h"
 #include "core/logging.h"
 #include "link/port_map.h"
@@ -9,7 +11,6 @@
 #include <QDir>
 #include <QFileInfo>
 #include <QJsonArray>
-#include <QLocalSocket>
 #include <QPointer>
 #include <QSocketNotifier>
 #include <QTimer>
@@ -19,6 +20,8 @@
 
 #include <fcntl.h>
 #include <grp.h>
+#include <poll.h>
+#include <pwd.h>
 #include <sys/socket.h>
 #include <sys/stat.h>
 #include <sys/un.h>
@@ -35,13 +38,55 @@ const QString kId = QStringLiteral("id");
 
 QString text(const QJsonObject& object, const char* key) { return object.value(QLatin1String(key)).toString(); }
 
-// A name another program gives itself, fit to be shown: printable, short.
-QString shown(const QString& name)
+// Answers wait unread a few KiB at most before the client's requests are
+// left unread too; a client that reads none for 5 s is closed.
+const LineConnection::Limits kLimits{
+    .longestLine = kMaxLine + 1, .ends = "\n", .mostUnsent = 8 * 1024, .unreadFor = std::chrono::seconds(5)};
+
+// Whether a service listens at `address`: a local socket answers at once.
+bool answers(const sockaddr_un& address)
 {
-    QString out;
-    for (const QChar c : name.left(64))
-        out += c.isPrint() ? c : u'?';
-    return out.isEmpty() ? QStringLiteral("another program") : out;
+    const int fd = ::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC | SOCK_NONBLOCK, 0);
+    const bool yes =
+        fd >= 0 && (::connect(fd, reinterpret_cast<const sockaddr*>(&address), sizeof address) == 0 || errno == EAGAIN);
+    if (fd >= 0)
+        ::close(fd);
+    return yes;
+}
+
+// The process at the other end, as the kernel knows it.
+struct Peer {
+    ucred credentials{0, uid_t(-1), gid_t(-1)};
+    bool known = false;
+};
+
+Peer peerOf(int fd)
+{
+    Peer peer;
+    socklen_t size = sizeof peer.credentials;
+    peer.known = ::getsockopt(fd, SOL_SOCKET, SO_PEERCRED, &peer.credentials, &size) == 0;
+    return peer;
+}
+
+// "orvik-control (process 7)": the program's name from /proc, or its
+// user's where the service may not look there (ProtectProc=invisible).
+QString nameOf(const Peer& peer)
+{
+    if (!peer.known)
+        return QStringLiteral("an unknown process");
+    QFile comm(QStringLiteral("/proc/%1/comm").arg(peer.credentials.pid));
+    QString program;
+    if (comm.open(QIODevice::ReadOnly))
+        program = QString::fromUtf8(comm.read(64)).trimmed();
+    if (program.isEmpty()) {
+        const passwd* user = ::getpwuid(peer.credentials.uid);
+        program = user ? QStringLiteral("a program of %1").arg(QString::fromUtf8(user->pw_name))
+                       : QStringLiteral("a program of user %1").arg(peer.credentials.uid);
+    }
+    for (QChar& c : program)
+        if (!c.isPrint())
+            c = u'?';
+    return QStringLiteral("%1 (process %2)").arg(program).arg(peer.credentials.pid);
 }
 
 } // namespace
@@ -50,53 +95,44 @@ QString shown(const QString& name)
 // ports it borrowed, given back when it goes however it goes.
 class ControlFace::Connection : public QObject {
 public:
-    Connection(ControlFace& face, QLocalSocket* socket)
+    Connection(ControlFace& face, int fd, Peer peer, QString counted)
         : QObject(&face)
         , face_(face)
-        , socket_(socket)
+        , line_(new LineConnection(fd, kLimits, this))
+        , peer_(peer)
+        , counted_(std::move(counted))
     {
-        socket_->setParent(this);
-        socket_->setReadBufferSize(4 * kMaxLine);
-        connect(socket_, &QLocalSocket::readyRead, this, &Connection::onReadable);
-        connect(socket_, &QLocalSocket::disconnected, this, &Connection::end);
+        connect(line_, &LineConnection::lineReceived, this, &Connection::handle);
+        connect(line_, &LineConnection::lineTooLong, this, [this] {
+            line_->send(encode({{kError, QStringLiteral("a line longer than %1 bytes").arg(kMaxLine)}}));
+            face_.refusals_->refused(QStringLiteral("too long"),
+                                     QStringLiteral("%1: %2 sent a line longer than %3 bytes; cut off")
+                                         .arg(face_.path_, nameOf(peer_))
+                                         .arg(kMaxLine));
+        });
+        connect(line_, &LineConnection::ended, this, [this](LineConnection::End why) {
+            if (why == LineConnection::End::Unread)
+                face_.refusals_->refused(
+                    QStringLiteral("unread"),
+                    QStringLiteral("%1: %2 left its answers unread; cut off").arg(face_.path_, nameOf(peer_)));
+            end();
+        });
     }
 
+private:
     void end()
     {
-        if (ended_)
-            return;
-        ended_ = true;
         for (const QPointer<ProjectorNode>& node : std::exchange(borrowed_, {}))
             if (node) {
                 qCInfo(lcControl).noquote()
                     << QStringLiteral("%1 (%2): given back").arg(node->port().name, node->port().device);
                 node->takeBack();
             }
-        --face_.connections_;
-        socket_->abort();
+        face_.admission_->left(counted_);
         deleteLater();
     }
 
-private:
-    void onReadable()
-    {
-        while (!ended_ && socket_->bytesAvailable() > 0) {
-            reader_.append(socket_->read(kMaxLine));
-            while (!ended_) {
-                const auto line = reader_.next();
-                if (!line)
-                    break;
-                handle(*line);
-            }
-            if (!ended_ && reader_.overflowed()) {
-                send({{kError, QStringLiteral("a line longer than %1 bytes").arg(kMaxLine)}});
-                socket_->flush();
-                return end();
-            }
-        }
-    }
-
-    void send(const QJsonObject& message) { socket_->write(encode(message)); }
+    void send(const QJsonObject& message) { line_->send(encode(message)); }
 
     void handle(const QByteArray& line)
     {
@@ -142,7 +178,7 @@ private:
             return refuse(QStringLiteral("more than %1 commands wait on this connection").arg(kMaxWaiting));
         ++waiting_;
         node->command(std::get<Command>(parsed), [self = QPointer<Connection>(this), id](const Outcome& outcome) {
-            if (!self || self->ended_)
+            if (!self)
                 return;
             --self->waiting_;
             self->send({{kId, id}, {QStringLiteral("outcome"), outcomeToJson(outcome)}});
@@ -151,38 +187,43 @@ private:
 
     void lend(const QJsonObject& request)
     {
+        QJsonObject answer;
+        if (const QJsonValue id = request.value(kId); !id.isUndefined())
+            answer.insert(kId, id);
+        const auto refuse = [&](const QString& why) {
+            answer.insert(kError, why);
+            send(answer);
+        };
         ProjectorNode* node = face_.node(text(request, "device"));
         if (!node)
-            return send(
-                {{kError, QStringLiteral("%1 is not one of this service's ports").arg(text(request, "device"))}});
+            return refuse(QStringLiteral("%1 is not one of this service's ports").arg(text(request, "device")));
         if (!node->lentTo().isEmpty())
-            return send({{kError, QStringLiteral("%1 is already %2").arg(node->port().name, node->lentTo())}});
-        const QString to = QStringLiteral("%1 (process %2)")
-                               .arg(shown(text(request, "to")))
-                               .arg(request.value(QStringLiteral("pid")).toInteger());
+            return refuse(QStringLiteral("%1 is already %2").arg(node->port().name, node->lentTo()));
+        const QString to = nameOf(peer_);
         borrowed_.append(node);
         qCInfo(lcControl).noquote()
             << QStringLiteral("%1 (%2): lent to %3").arg(node->port().name, node->port().device, to);
-        node->lend(to, [self = QPointer<Connection>(this)] {
-            if (self && !self->ended_) {
-                self->send({{QStringLiteral("op"), QStringLiteral("lent")}});
-                self->socket_->flush();
-            }
+        answer.insert(QStringLiteral("op"), QStringLiteral("lent"));
+        node->lend(to, [self = QPointer<Connection>(this), answer] {
+            if (self)
+                self->send(answer);
         });
     }
 
     ControlFace& face_;
-    QLocalSocket* socket_;
-    LineReader reader_;
+    LineConnection* line_;
+    Peer peer_;
+    QString counted_; // as the admission counts it
     int waiting_ = 0;
     QList<QPointer<ProjectorNode>> borrowed_;
-    bool ended_ = false;
 };
 
 ControlFace::ControlFace(QString service, std::vector<ProjectorNode*> nodes, QObject* parent)
     : QObject(parent)
     , service_(std::move(service))
     , nodes_(std::move(nodes))
+    , admission_(std::make_unique<Admission>(Admission::Limits{kMaxConnections, kMaxPerUser}))
+    , refusals_(new RefusalLog(lcControl(), this))
 {
     for (const ProjectorNode* node : nodes_)
         devices_.push_back(canonicalDevicePath(node->port().device));
@@ -206,6 +247,10 @@ ProjectorNode* ControlFace::node(const QString& device) const
     for (std::size_t i = 0; i < nodes_.size(); ++i)
         if (devices_[i] == device)
             return nodes_[i];
+    const QString canonical = canonicalDevicePath(device); // a symlink, COM1, as the client knows it
+    for (std::size_t i = 0; i < nodes_.size(); ++i)
+        if (canonical != device && devices_[i] == canonical)
+            return nodes_[i];
     return nullptr;
 }
 
@@ -225,9 +270,7 @@ std::optional<QString> ControlFace::listen(const QString& path)
         // Only a socket is ours to replace, and only when nobody answers there.
         if (!S_ISSOCK(there.st_mode))
             return QStringLiteral("%1 is there and is not a socket: give --control-socket another path").arg(path);
-        QLocalSocket probe;
-        probe.connectToServer(path);
-        if (probe.waitForConnected(1000))
+        if (answers(address))
             return QStringLiteral("another service listens at %1").arg(path);
         ::unlink(name.constData()); // left behind by one that ended without removing it
     }
@@ -294,20 +337,15 @@ void ControlFace::accept()
             QTimer::singleShot(1000, notifier_.get(), [notifier = notifier_.get()] { notifier->setEnabled(true); });
             return;
         }
-        if (connections_ >= kMaxConnections) {
-            qCWarning(lcControl).noquote()
-                << QStringLiteral("%1: more than %2 connections; one was closed").arg(path_).arg(kMaxConnections);
+        const Peer peer = peerOf(fd);
+        const QString counted = peer.known ? QStringLiteral("user %1").arg(peer.credentials.uid) : QString();
+        if (const auto full = admission_->enter(counted)) {
+            refusals_->refused(QStringLiteral("full"),
+                               QStringLiteral("%1: %2 was refused: %3").arg(path_, nameOf(peer), *full));
             ::close(fd);
             continue;
         }
-        auto* socket = new QLocalSocket;
-        if (!socket->setSocketDescriptor(fd)) {
-            ::close(fd);
-            delete socket;
-            continue;
-        }
-        ++connections_;
-        new Connection(*this, socket);
+        new Connection(*this, fd, peer, counted);
     }
 }
 

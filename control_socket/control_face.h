@@ -13,17 +13,20 @@ class QSocketNotifier;
 
 namespace orvik {
 
+class Admission;
 class ProjectorNode;
+class RefusalLog;
 
 // The service's local socket, for the other programs of the family: they
 // run commands through the projectors' queues and borrow ports (see
 // control_socket/messages.h). The socket lets in root and the group of the
-// serial ports.
+// serial ports; the kernel says who is at the other end of each connection.
 class ControlFace : public QObject {
     Q_OBJECT
 public:
-    // Connections served at once; more are closed at once.
+    // Connections served at once, and from one user; more are closed at once.
     static constexpr int kMaxConnections = 256;
+    static constexpr int kMaxPerUser = 64;
 
     // `service` names this program to its clients. The nodes stay the
     // service's: they outlive the face.
@@ -53,7 +56,8 @@ private:
     std::unique_ptr<QSocketNotifier> notifier_;
     std::optional<struct stat> bound_; // the socket this face made, to remove at the end
     QString path_;
-    int connections_ = 0;
+    std::unique_ptr<Admission> admission_;
+    RefusalLog* refusals_;
 };
 
 } // namespace orvik
