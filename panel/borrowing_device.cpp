@@ -8,7 +8,11 @@ namespace orvik {
 BorrowingDevice::BorrowingDevice(std::unique_ptr<SerialDevice> device, QObject* parent)
     : SerialDevice(parent)
     , device_(std::move(device))
+    , giveBack_(new QTimer(this))
 {
+    giveBack_->setSingleShot(true);
+    giveBack_->setInterval(std::chrono::seconds(1));
+    connect(giveBack_, &QTimer::timeout, this, [this] { loan_.reset(); });
     connect(device_.get(), &SerialDevice::opened, this, &SerialDevice::opened);
     connect(device_.get(), &SerialDevice::received, this, &SerialDevice::received);
     connect(device_.get(), &SerialDevice::lost, this, &SerialDevice::lost);
@@ -23,9 +27,14 @@ BorrowingDevice::~BorrowingDevice()
 bool BorrowingDevice::open(const QString& path, const LineSettings& settings, OpenFailure* why)
 {
     close();
+    const bool kept = loan_ && loanPath_ == path;
+    giveBack_->stop();
+    if (!kept)
+        loan_.reset();
     OpenFailure failure;
     if (device_->open(path, settings, &failure))
         return true;
+    loan_.reset();
     if (why)
         *why = failure;
     if (failure.kind != OpenFailure::Kind::HeldBy && failure.kind != OpenFailure::Kind::Busy)
@@ -38,6 +47,7 @@ bool BorrowingDevice::open(const QString& path, const LineSettings& settings, Op
         return false; // in use by another program, as the failure says
     }
     settings_ = settings;
+    loanPath_ = path;
     pending_ = true;
     loan_->lend(path, [this, path, failure](const std::optional<QString>& refused) { lent(path, refused, failure); });
     return true;
@@ -66,9 +76,11 @@ void BorrowingDevice::lent(const QString& path, const std::optional<QString>& re
 
 void BorrowingDevice::close()
 {
-    pending_ = false;
     device_->close();
-    loan_.reset();
+    if (std::exchange(pending_, false))
+        loan_.reset();
+    if (loan_)
+        giveBack_->start();
 }
 
 bool BorrowingDevice::apply(const LineSettings& settings)

@@ -2,6 +2,8 @@
 
 #include "link/serial_device.h"
 
+#include <QTimer>
+
 #include <memory>
 
 namespace orvik {
@@ -17,7 +19,8 @@ class ServiceClient;
 // once lent it opens, and a port that cannot be had after all is told
 // through opened(false, why). The service is asked to finish its exchange
 // and close the port; when this device closes, or the process ends in any
-// way, the connection ends and the service takes the port back.
+// way, the connection ends and the service takes the port back; a port
+// closed and opened again at once (as the panel does at start) keeps its loan.
 class BorrowingDevice final : public SerialDevice {
     Q_OBJECT
 public:
@@ -37,6 +40,8 @@ private:
 
     std::unique_ptr<SerialDevice> device_;
     std::unique_ptr<control::ServiceClient> loan_;
+    QString loanPath_;
+    QTimer* giveBack_; // the loan ends a moment after the port closes
     LineSettings settings_;
     bool pending_ = false; // asked of the service, not yet answered
 };

@@ -1,6 +1,7 @@
 #include "pjlink/face.h"
 
 #include "core/logging.h"
+#include "core/threads.h"
 #include "pjlink/answers.h"
 #include "service/projector_node.h"
 
@@ -28,10 +29,17 @@ struct Face::Projector {
     mutable QMutex mutex;
     QHash<QString, QString> known;
 
+    // A table of the face's own: a shared one would be changed in place by
+    // the projectors' thread once it counted itself the only owner, and Qt
+    // reads that count without an order between the threads.
     QHash<QString, QString> states() const
     {
         const QMutexLocker lock(&mutex);
-        return known; // shared, not copied, until the next change
+        QHash<QString, QString> copy;
+        copy.reserve(known.size());
+        for (auto it = known.cbegin(); it != known.cend(); ++it)
+            copy.insert(it.key(), it.value());
+        return copy;
     }
 };
 
@@ -62,9 +70,8 @@ public:
     // A connection's set goes to the projectors' thread...
     void submit(Projector& projector, quint64 connection, const QList<Command>& commands)
     {
-        QMetaObject::invokeMethod(
-            &face_, [face = &face_, &projector, connection, commands] { face->run(projector, connection, commands); },
-            Qt::QueuedConnection);
+        runOn(&face_,
+              [face = &face_, &projector, connection, commands] { face->run(projector, connection, commands); });
     }
     // ...and its outcome comes back here, to the connection if it is still there.
     void answered(quint64 connection, bool ok);
@@ -327,7 +334,7 @@ Face::~Face()
 {
     if (thread_) {
         // The clients go with their thread: their objects are deleted there.
-        QMetaObject::invokeMethod(
+        runOn(
             front_, [front = front_] { delete front; }, Qt::BlockingQueuedConnection);
         thread_->quit();
         thread_->wait();
@@ -342,7 +349,7 @@ std::optional<QString> Face::serve(ProjectorNode& node, const ListenAddress& add
     Projector* p = projector.get();
     p->known = node.states();
     std::optional<QString> error;
-    QMetaObject::invokeMethod(
+    runOn(
         front_, [&] { error = front_->listen(*p, address); },
         thread_ ? Qt::BlockingQueuedConnection : Qt::DirectConnection);
     if (error)
@@ -370,8 +377,7 @@ void Face::run(Projector& projector, quint64 connection, const QList<Command>& c
                 return;
             Front* front = self->front_;
             const bool ok = set->ok;
-            QMetaObject::invokeMethod(
-                front, [front, connection, ok] { front->answered(connection, ok); }, Qt::QueuedConnection);
+            runOn(front, [front, connection, ok] { front->answered(connection, ok); });
         });
 }
 
