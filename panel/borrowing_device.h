@@ -36,14 +36,16 @@ public:
     void discardInput() override { device_->discardInput(); }
 
 private:
-    void lent(const QString& path, const std::optional<QString>& refused, const OpenFailure& inUse);
+    void answered(const QString& path, const std::optional<QString>& refused, const OpenFailure& inUse);
+    void dropLoan();
 
     std::unique_ptr<SerialDevice> device_;
     std::unique_ptr<control::ServiceClient> loan_;
     QString loanPath_;
     QTimer* giveBack_; // the loan ends a moment after the port closes
     LineSettings settings_;
-    bool pending_ = false; // asked of the service, not yet answered
+    bool lent_ = false;    // the service has closed the port for us
+    bool pending_ = false; // to be opened once the service has lent it
 };
 
 } // namespace orvik

@@ -52,10 +52,7 @@ struct Panel {
 };
 
 // The lock file of a device, as the panel and the service take it.
-QString lockFileOf(QString device)
-{
-    return QStringLiteral("/run/lock/LCK..") + device.mid(5).replace(u'/', u'_');
-}
+QString lockFileOf(QString device) { return QStringLiteral("/run/lock/LCK..") + device.mid(5).replace(u'/', u'_'); }
 
 // Counts the paintings of a window.
 class PaintCounter : public QObject {
