@@ -263,7 +263,8 @@ private slots:
         }
         qInfo("at most %.1f MiB; the other projector answered within %lld ms; cut off %d and %d times", most, slowest,
               pjlinkFlood.cutOff(), controlFlood.cutOff());
-        // A sanitizer's shadow memory is more than the bound; its preset says how much.
+        // A sanitizer's shadow memory, and AddressSanitizer's quarantine of
+        // freed blocks (256 MB), are more than the bound; their presets say how much.
         const int given = qEnvironmentVariableIntValue("ORVIK_TEST_MOST_MIB");
         const double bound = given > 0 ? given : 64;
         QVERIFY2(most < bound, qPrintable(QStringLiteral("%1 MiB").arg(most)));
