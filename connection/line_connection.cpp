@@ -97,7 +97,8 @@ void LineConnection::updateNotifiers()
     const bool full = unsent_.size() > limits_.mostUnsent;
     readable_->setEnabled(!full && !held_ && !closing_ && !eof_);
     writable_->setEnabled(!unsent_.isEmpty());
-    if (!full)
+    // Closing, what waits has the same time to go as a full buffer has.
+    if (!full && !closing_)
         unread_->stop();
     else if (!unread_->isActive())
         unread_->start(limits_.unreadFor);
@@ -159,8 +160,6 @@ void LineConnection::close()
     in_.clear();
     ::shutdown(fd_, SHUT_RD);
     flush();
-    if (!ended_ && !unread_->isActive())
-        unread_->start(limits_.unreadFor); // what waits goes, or the peer is gone
 }
 
 void LineConnection::abort() { finish(End::Ours); }
