@@ -4,9 +4,11 @@
 //   orvik-bench --frames N      N frames per repeat period (at least 200 for the table)
 //   orvik-bench --soak SECONDS  hold a 5 ms repeat against the simulator that long
 //   orvik-bench --all-cores     do not keep to one core (see keepToOneCore)
-//   orvik-bench --fleet         orvik-send on 1 to 500 simulated projectors
+//   orvik-bench --fleet         orvik-send on 1 to 2,000 simulated projectors
 //   orvik-bench --mqtt          orvik-mqtt on 100 simulated projectors and mosquitto
-//   orvik-bench --pjlink        orvik-gateway on 100 simulated projectors, a PJLink client each
+//   orvik-bench --pjlink        orvik-gateway on 100 simulated projectors, a PJLink client each,
+//                               then alone on 100 and 1,000
+//   --count N                   the largest fleet of --fleet or --pjlink
 #include "app/form1.h"
 #include "bench/far_end.h"
 #include "bench/fleet_bench.h"
@@ -417,20 +419,27 @@ int main(int argc, char* argv[])
     const QCommandLineOption allCoresOption(QString::fromLatin1(allCoresFlag + 2),
                                             QStringLiteral("Let the threads use every core (see the source)."));
     const QCommandLineOption fleetOption(QStringLiteral("fleet"),
-                                         QStringLiteral("Measure orvik-send on 1 to 500 simulated projectors."));
+                                         QStringLiteral("Measure orvik-send on 1 to 2000 simulated projectors."));
+    const QCommandLineOption countOption(QStringLiteral("count"),
+                                         QStringLiteral("The largest fleet of --fleet (2000) or --pjlink (1000)."),
+                                         QStringLiteral("n"));
     const QCommandLineOption mqttOption(
         QStringLiteral("mqtt"), QStringLiteral("Measure orvik-mqtt on 100 simulated projectors and mosquitto."));
     const QCommandLineOption pjlinkOption(
         QStringLiteral("pjlink"),
-        QStringLiteral("Measure orvik-gateway on 100 simulated projectors, a PJLink client each."));
-    parser.addOptions({framesOption, soakOption, allCoresOption, fleetOption, mqttOption, pjlinkOption});
+        QStringLiteral("Measure orvik-gateway on 100 simulated projectors, a PJLink client each, then alone on 100 "
+                       "and 1000."));
+    parser.addOptions({framesOption, soakOption, allCoresOption, fleetOption, mqttOption, pjlinkOption, countOption});
     parser.process(app);
+    const auto count = [&](int byDefault) {
+        return parser.isSet(countOption) ? std::clamp(parser.value(countOption).toInt(), 100, 10000) : byDefault;
+    };
     if (parser.isSet(fleetOption))
-        return orvik::bench::runFleet(ORVIK_SEND_PATH, ORVIK_SIM_PATH);
+        return orvik::bench::runFleet(ORVIK_SEND_PATH, ORVIK_SIM_PATH, count(2000));
     if (parser.isSet(mqttOption))
         return orvik::bench::runMqtt(ORVIK_MQTT_PATH, ORVIK_SIM_PATH);
     if (parser.isSet(pjlinkOption))
-        return orvik::bench::runPjlink(ORVIK_GATEWAY_PATH, ORVIK_SIM_PATH);
+        return orvik::bench::runPjlink(ORVIK_GATEWAY_PATH, ORVIK_SIM_PATH, count(1000));
     if (parser.isSet(soakOption))
         return runSoak(std::max(1, parser.value(soakOption).toInt()));
     return runTable(std::max(10, parser.value(framesOption).toInt()), oneCore);

@@ -65,9 +65,52 @@ private:
     std::vector<double>& times_;
 };
 
+struct Cost {
+    double cpu = 0;    // fraction of a core
+    double peakMb = 0; // resident
+};
+
+// The gateway on `count` simulated projectors, a PJLink address each, polls
+// at the default: its CPU over three poll periods once the start is over.
+Cost quietCost(const char* gatewayPath, const char* simPath, int count)
+{
+    constexpr auto kQuietWindow = 30s;
+    QTemporaryDir dir;
+    const QString prefix = dir.filePath(QStringLiteral("q"));
+    QProcess sim;
+    startSimulators(sim, simPath, prefix, count, {});
+    QTcpServer probe;
+    probe.listen(QHostAddress(QStringLiteral("127.1.0.1")), 0);
+    const quint16 port = probe.serverPort();
+    probe.close();
+    QByteArray ports;
+    for (int i = 0; i < count; ++i)
+        ports += QStringLiteral("q%1 %2 pjlink=127.1.%3.%4:%5\n")
+                     .arg(i + 1)
+                     .arg(prefix + QString::number(i + 1))
+                     .arg(i / 250)
+                     .arg(i % 250 + 1)
+                     .arg(port)
+                     .toUtf8();
+    QProcess gateway;
+    gateway.setProcessChannelMode(QProcess::ForwardedErrorChannel);
+    gateway.start(QString::fromLocal8Bit(gatewayPath),
+                  {QStringLiteral("--ports-file"), writeFile(dir.filePath(QStringLiteral("ports")), ports),
+                   QStringLiteral("--control-socket"), dir.filePath(QStringLiteral("sock"))});
+    gateway.waitForStarted();
+    runFor(15s); // every port open, the first rounds of polls answered
+    const double before = cpuSecondsOf(gateway.processId());
+    runFor(kQuietWindow);
+    Cost cost;
+    cost.cpu = (cpuSecondsOf(gateway.processId()) - before) / std::chrono::duration<double>(kQuietWindow).count();
+    cost.peakMb = double(peakResidentKbOf(gateway.processId())) / 1024.0;
+    stopAll({&gateway, &sim});
+    return cost;
+}
+
 } // namespace
 
-int runPjlink(const char* gatewayPath, const char* simPath)
+int runPjlink(const char* gatewayPath, const char* simPath, int count)
 {
     QTemporaryDir dir;
     const QString prefix = dir.filePath(QStringLiteral("p"));
@@ -129,6 +172,27 @@ int runPjlink(const char* gatewayPath, const char* simPath)
 
     clients.clear();
     stopAll({&gateway, &sim});
+
+    // The curve: what a projector costs as the fleet grows.
+    const Cost small = quietCost(gatewayPath, simPath, kProjectors);
+    const Cost large = quietCost(gatewayPath, simPath, count);
+    const auto perProjector = [](const Cost& cost, int n) { return cost.cpu * 1e6 / n; }; // µs a second
+    const auto costRow = [&](const Cost& cost, int n, const QString& target) {
+        row(QStringLiteral("CPU of orvik-gateway, %1 projectors with a PJLink address each, polls at the default "
+                           "(30 s): of a core / per projector")
+                .arg(n),
+            QStringLiteral("%1% / %2 µs a second")
+                .arg(cost.cpu * 100.0, 0, 'f', 3)
+                .arg(perProjector(cost, n), 0, 'f', 2),
+            target);
+    };
+    costRow(small, kProjectors, QString());
+    costRow(large, count, count >= 1000 ? QStringLiteral("under 1% at 1,000") : QString());
+    row(QStringLiteral("cost per projector at %1 over its cost at %2").arg(count).arg(kProjectors),
+        QStringLiteral("%1").arg(perProjector(large, count) / perProjector(small, kProjectors), 0, 'f', 2),
+        QStringLiteral("at most 1.5"));
+    row(QStringLiteral("peak resident memory of orvik-gateway, %1 projectors").arg(count),
+        QStringLiteral("%1 MB").arg(large.peakMb, 0, 'f', 1), QStringLiteral("under 100 MB at 1,000"));
     return 0;
 }
 

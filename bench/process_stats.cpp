@@ -2,6 +2,7 @@
 
 #include "bench/measure.h"
 
+#include <QDir>
 #include <QFile>
 
 #include <unistd.h>
@@ -39,13 +40,16 @@ long peakResidentKb() { return statusField("VmHWM:"); }
 
 double cpuSecondsOf(qint64 pid)
 {
-    QFile stat(QStringLiteral("/proc/%1/stat").arg(pid));
-    if (!stat.open(QIODevice::ReadOnly))
-        return 0;
-    const QByteArray text = stat.readAll();
-    const QList<QByteArray> fields = text.mid(text.lastIndexOf(')') + 2).split(' ');
-    // utime and stime are fields 14 and 15 of the line, 12 and 13 after the name.
-    return double(fields.value(11).toLongLong() + fields.value(12).toLongLong()) / double(::sysconf(_SC_CLK_TCK));
+    // Each thread's time on a CPU in nanoseconds: /proc/PID/stat counts in
+    // ticks of 10 ms, too coarse for a quiet service over half a minute.
+    double seconds = 0;
+    const QDir tasks(QStringLiteral("/proc/%1/task").arg(pid));
+    for (const QString& task : tasks.entryList(QDir::Dirs | QDir::NoDotAndDotDot)) {
+        QFile schedstat(tasks.filePath(task + QStringLiteral("/schedstat")));
+        if (schedstat.open(QIODevice::ReadOnly))
+            seconds += double(schedstat.readAll().split(' ').value(0).toLongLong()) / 1e9;
+    }
+    return seconds;
 }
 
 long peakResidentKbOf(qint64 pid) { return statusField("VmHWM:", QString::number(pid)); }

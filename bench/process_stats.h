@@ -15,8 +15,8 @@ std::chrono::microseconds cpuTime();
 long residentKb();
 long peakResidentKb();
 
-// The same of another process, from /proc: CPU seconds so far, and its
-// peak resident memory in kB.
+// The same of another process, from /proc: CPU seconds so far (of its
+// threads still running), and its peak resident memory in kB.
 double cpuSecondsOf(qint64 pid);
 long peakResidentKbOf(qint64 pid);
 

@@ -15,6 +15,7 @@ Q_LOGGING_CATEGORY(lcMqtt, "orvik.mqtt", QtInfoMsg)
 Q_LOGGING_CATEGORY(lcPjlink, "orvik.pjlink", QtInfoMsg)
 Q_LOGGING_CATEGORY(lcSend, "orvik.send", QtInfoMsg)
 Q_LOGGING_CATEGORY(lcControl, "orvik.control", QtInfoMsg)
+Q_LOGGING_CATEGORY(lcLoop, "orvik.loop", QtInfoMsg)
 
 namespace orvik {
 namespace {

@@ -10,12 +10,14 @@
 //   orvik.pjlink    PJLink clients refused or cut off
 //   orvik.send      the metrics file, orvik-send's and the service's
 //   orvik.control   the service's socket: ports lent and given back
+//   orvik.loop      the event loop's own failures
 Q_DECLARE_LOGGING_CATEGORY(lcLink)
 Q_DECLARE_LOGGING_CATEGORY(lcExchange)
 Q_DECLARE_LOGGING_CATEGORY(lcMqtt)
 Q_DECLARE_LOGGING_CATEGORY(lcPjlink)
 Q_DECLARE_LOGGING_CATEGORY(lcSend)
 Q_DECLARE_LOGGING_CATEGORY(lcControl)
+Q_DECLARE_LOGGING_CATEGORY(lcLoop)
 
 namespace orvik {
 

@@ -2,6 +2,7 @@
 
 #include "control_socket/control_face.h"
 #include "core/clock.h"
+#include "core/event_dispatcher.h"
 #include "core/exit_signals.h"
 #include "core/logging.h"
 #include "core/process_limits.h"
@@ -139,13 +140,19 @@ private:
 
 int runService(int argc, char* argv[], ServiceFaces faces)
 {
+    useEventLoopOfHeadlessPrograms(); // a thousand ports cost only their events
     QCoreApplication app(argc, argv);
     auto read = readServiceOptions(faces, QCoreApplication::arguments());
     if (const int* status = std::get_if<int>(&read))
         return *status;
     ServiceOptions& options = std::get<ServiceOptions>(read);
     resolveComPorts(options.ports);
-    raiseOpenFilesLimit();
+    const std::size_t needed = kSpareDescriptors + kDescriptorsPerPort * std::size_t(options.ports.size())
+                               + std::size_t(options.listeners.size()) + std::size_t(ControlFace::kMaxConnections);
+    if (const auto tooFew = raiseOpenFilesLimit(needed)) {
+        qCCritical(lcLink).noquote() << QStringLiteral("%1 ports: %2").arg(options.ports.size()).arg(*tooFew);
+        return 1;
+    }
     quitOnTerminationSignals();
 
     Service service(std::move(options));

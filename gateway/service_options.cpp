@@ -239,6 +239,10 @@ std::variant<ServiceOptions, int> readServiceOptions(ServiceFaces faces, const Q
     if (!lampSeconds)
         return usage(QStringLiteral("--lamp-poll takes seconds from 1 to 604800"));
     timing.lampPoll = std::chrono::seconds(*lampSeconds);
+    const auto timeout = line.replyTimeout();
+    if (const QString* error = std::get_if<QString>(&timeout))
+        return usage(*error);
+    timing.replyTimeout = std::get<Millis>(timeout);
     const auto atSpeed = line.lineSettings();
     if (const QString* error = std::get_if<QString>(&atSpeed))
         return usage(*error);

@@ -16,6 +16,10 @@ CommandLine::CommandLine(QString program, const QString& description, QString mo
                 QStringLiteral("FILE"))
     , speed(QStringLiteral("speed"), QStringLiteral("19200 or 9600 baud (default 19200)."), QStringLiteral("BAUD"),
             QStringLiteral("19200"))
+    , timeout(QStringLiteral("timeout"),
+              QStringLiteral("Wait at most MS for a reply (default 500); a projector that is warming up may take "
+                             "longer."),
+              QStringLiteral("MS"), QStringLiteral("500"))
     , program_(std::move(program))
     , moreHelp_(std::move(moreHelp))
 {
@@ -24,8 +28,8 @@ CommandLine::CommandLine(QString program, const QString& description, QString mo
     useOneLineMessages();
     parser_.setApplicationDescription(description);
     add({QCommandLineOption({QStringLiteral("h"), QStringLiteral("help")}, QStringLiteral("Show this help and exit.")),
-         QCommandLineOption(QStringLiteral("version"), QStringLiteral("Show the version and exit.")), portsFile,
-         speed});
+         QCommandLineOption(QStringLiteral("version"), QStringLiteral("Show the version and exit.")), portsFile, speed,
+         timeout});
 }
 
 void CommandLine::add(const QList<QCommandLineOption>& options)
@@ -71,6 +75,13 @@ std::variant<LineSettings, QString> CommandLine::lineSettings() const
     if (const auto settings = panelSettingsAt(parser_.value(speed)))
         return *settings;
     return QStringLiteral("--speed is 19200 or 9600, not '%1'").arg(parser_.value(speed));
+}
+
+std::variant<Millis, QString> CommandLine::replyTimeout() const
+{
+    if (const auto ms = number(timeout, 1, 60'000))
+        return Millis(*ms);
+    return QStringLiteral("--timeout takes milliseconds from 1 to 60000");
 }
 
 std::optional<int> CommandLine::number(const QCommandLineOption& option, int low, int high) const

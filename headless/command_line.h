@@ -1,5 +1,6 @@
 #pragma once
 
+#include "core/clock.h"
 #include "headless/ports_file.h"
 #include "link/line_settings.h"
 
@@ -15,7 +16,7 @@
 namespace orvik {
 
 // The command line of a headless program: --help (the options, then more
-// text of the program's), --version, --ports-file and --speed, and usage
+// text of the program's), --version, --ports-file, --speed and --timeout, and usage
 // errors said one way, under the program's own name. Made first in main():
 // it names the application and sets up its messages.
 class CommandLine {
@@ -27,6 +28,7 @@ public:
 
     const QCommandLineOption portsFile;
     const QCommandLineOption speed;
+    const QCommandLineOption timeout;
 
     // The program's own options, after the shared ones.
     void add(const QList<QCommandLineOption>& options);
@@ -44,6 +46,8 @@ public:
 
     // --speed as line settings, or the usage error's text.
     std::variant<LineSettings, QString> lineSettings() const;
+    // --timeout, the longest wait for a reply, or the usage error's text.
+    std::variant<Millis, QString> replyTimeout() const;
     // A whole-number option from low to high, if it is one.
     std::optional<int> number(const QCommandLineOption& option, int low, int high) const;
     // The ports of --ports-file, or the error with its line number.

@@ -3,8 +3,11 @@
 #include "link/port_map.h"
 
 #include <QFile>
+#include <QHash>
 #include <QRegularExpression>
 #include <QSet>
+
+#include <algorithm>
 
 namespace orvik {
 namespace {
@@ -26,9 +29,12 @@ std::variant<QList<NamedPort>, QString> readPortsFile(const QString& path)
 
 void resolveComPorts(QList<NamedPort>& ports)
 {
+    const auto isCom = [](const NamedPort& port) { return port.device == u"COM1" || port.device == u"COM2"; };
+    if (std::none_of(ports.begin(), ports.end(), isCom))
+        return; // the machine's ports are looked for only when a name needs them
     const auto com = choosePorts(portSourcesOf());
     for (NamedPort& port : ports)
-        if (port.device == u"COM1" || port.device == u"COM2")
+        if (isCom(port))
             port.device = com.at(port.device == u"COM2");
 }
 
@@ -37,6 +43,7 @@ std::variant<QList<NamedPort>, QString> parsePorts(const QByteArray& text)
     static const QRegularExpression blanks(QStringLiteral("\\s+"));
     QList<NamedPort> ports;
     QSet<QString> names;
+    QHash<QString, qsizetype> devices; // each device's place in `ports`
     int number = 0;
     for (const QByteArray& raw : text.split('\n')) {
         ++number;
@@ -58,13 +65,13 @@ std::variant<QList<NamedPort>, QString> parsePorts(const QByteArray& text)
         names.insert(fields[0]);
         // One line holds one program at a time: a device named twice would
         // be refused to the program by itself.
-        for (const NamedPort& earlier : ports)
-            if (earlier.device == fields[1])
-                return QStringLiteral("%1: the device %2 is named twice: %3 on line %4 and %5")
-                    .arg(number)
-                    .arg(fields[1], earlier.name)
-                    .arg(earlier.line)
-                    .arg(fields[0]);
+        if (const auto earlier = devices.constFind(fields[1]); earlier != devices.cend())
+            return QStringLiteral("%1: the device %2 is named twice: %3 on line %4 and %5")
+                .arg(number)
+                .arg(fields[1], ports.at(*earlier).name)
+                .arg(ports.at(*earlier).line)
+                .arg(fields[0]);
+        devices.insert(fields[1], ports.size());
         ports.append({fields[0], fields[1], number, pjlink});
     }
     return ports;

@@ -1,5 +1,6 @@
 #include "pjlink/face.h"
 
+#include "core/event_dispatcher.h"
 #include "core/logging.h"
 #include "core/threads.h"
 #include "pjlink/answers.h"
@@ -325,6 +326,7 @@ Face::Face(Settings settings, Clock& clock, QObject* parent)
     if (settings_.ownThread) {
         thread_ = std::make_unique<QThread>();
         thread_->setObjectName(QStringLiteral("pjlink"));
+        useEventLoopOfHeadlessPrograms(*thread_); // idle listeners cost nothing
         front_->moveToThread(thread_.get());
         thread_->start();
     }

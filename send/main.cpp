@@ -3,6 +3,7 @@
 #include "control_socket/messages.h"
 #include "control_socket/service_client.h"
 #include "core/clock.h"
+#include "core/event_dispatcher.h"
 #include "core/exit_signals.h"
 #include "core/logging.h"
 #include "core/process_limits.h"
@@ -68,6 +69,7 @@ void printLine(FILE* to, const QByteArray& line)
 
 int main(int argc, char* argv[])
 {
+    useEventLoopOfHeadlessPrograms(); // a thousand ports cost only their events
     QCoreApplication app(argc, argv);
     CommandLine line(QStringLiteral("orvik-send"), QLatin1String(kAbout), QLatin1String(kExitCodes));
     QCommandLineParser& parser = line.parser();
@@ -79,9 +81,6 @@ int main(int argc, char* argv[])
         QStringLiteral("[NAME=]DEVICE"));
     const QCommandLineOption gap(QStringLiteral("gap"), QStringLiteral("Wait MS after each reply (default 0)."),
                                  QStringLiteral("MS"), QStringLiteral("0"));
-    const QCommandLineOption timeout(QStringLiteral("timeout"),
-                                     QStringLiteral("Wait at most MS for a reply (default 500)."), QStringLiteral("MS"),
-                                     QStringLiteral("500"));
     const QCommandLineOption parallel(QStringLiteral("parallel"),
                                       QStringLiteral("Keep at most N ports open at once (default: all)."),
                                       QStringLiteral("N"), QStringLiteral("0"));
@@ -97,7 +96,7 @@ int main(int argc, char* argv[])
                                         QStringLiteral("Write the results to FILE for node_exporter's textfile "
                                                        "collector."),
                                         QStringLiteral("FILE"));
-    line.add({port, gap, timeout, parallel, json, until, within, prometheus});
+    line.add({port, gap, parallel, json, until, within, prometheus});
     if (const auto status = line.parse())
         return *status;
     const auto usage = [&line](const QString& message) { return line.usage(message); };
@@ -121,10 +120,10 @@ int main(int argc, char* argv[])
     if (!gapMs)
         return usage(QStringLiteral("--gap takes milliseconds from 0 to 3600000"));
     plan.gap = Millis(*gapMs);
-    const auto timeoutMs = line.number(timeout, 1, 60'000);
-    if (!timeoutMs)
-        return usage(QStringLiteral("--timeout takes milliseconds from 1 to 60000"));
-    plan.replyTimeout = Millis(*timeoutMs);
+    const auto timeout = line.replyTimeout();
+    if (const QString* error = std::get_if<QString>(&timeout))
+        return usage(*error);
+    plan.replyTimeout = std::get<Millis>(timeout);
     const auto most = line.number(parallel, 0, 1'000'000);
     if (!most)
         return usage(QStringLiteral("--parallel takes a number of ports, 0 for all"));
@@ -160,7 +159,13 @@ int main(int argc, char* argv[])
     }
     resolveComPorts(ports);
 
-    raiseOpenFilesLimit();
+    const std::size_t openAtOnce =
+        plan.parallel > 0 ? std::min<std::size_t>(plan.parallel, std::size_t(ports.size())) : std::size_t(ports.size());
+    if (const auto tooFew = raiseOpenFilesLimit(kSpareDescriptors + kDescriptorsPerPort * openAtOnce)) {
+        std::fprintf(stderr, "orvik-send: %lld ports at once: %s, or open fewer at once with --parallel\n",
+                     static_cast<long long>(openAtOnce), qPrintable(*tooFew));
+        return int(ExitStatus::PortFailed);
+    }
     quitOnTerminationSignals();
 
     const bool asJson = parser.isSet(json);

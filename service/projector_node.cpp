@@ -37,6 +37,7 @@ const Polls& polls()
 ProjectorNode::ProjectorNode(NamedPort port, LineSettings settings, Timing timing, Clock& clock, QObject* parent)
     : QObject(parent)
     , timing_(timing)
+    , clock_(clock)
     , line_(std::make_unique<PortLine>(std::move(port), settings, clock, timing.replyTimeout,
                                        QStringLiteral("the ports file")))
 {
@@ -45,6 +46,13 @@ ProjectorNode::ProjectorNode(NamedPort port, LineSettings settings, Timing timin
     reopenAlarm_ = clock.makeAlarm([this] {
         reopenAlarm_->stop();
         line_->open();
+    });
+    followAlarm_ = clock.makeAlarm([this] {
+        followAlarm_->stop();
+        if (!line_->usable())
+            return follow({});
+        queuePoll({polls().status}, false);
+        next();
     });
     connect(line_.get(), &ProjectorLine::refused, this, [this](const QString& text) {
         if (!lentTo_.isEmpty())
@@ -92,6 +100,8 @@ void ProjectorNode::lend(const QString& to, std::function<void()> closed)
     lentTo_ = QStringLiteral("lent to %1").arg(to);
     whenClosed_ = std::move(closed);
     reopenAlarm_->stop();
+    followAlarm_->stop();
+    followingSince_.reset();
     setOnline(false);
     setState(QStringLiteral("availability_reason"), lentTo_);
     if (!line_->busy())
@@ -202,8 +212,11 @@ void ProjectorNode::onOutcome(const Outcome& outcome)
 {
     const Pending done = *running_;
     running_.reset();
-    if (const auto state = reportedState(done.command, outcome))
+    const auto state = reportedState(done.command, outcome);
+    if (state)
         setState(state->name, state->value);
+    if (done.command.frame == polls().status.frame && !done.fromOutside)
+        follow(state && state->name == u"power" ? state->value : QString());
     if (!outcome.portFailed) {
         if (outcome.reply.isEmpty()) {
             if (!done.fromOutside && ++misses_ >= kMissesOffline)
@@ -237,6 +250,8 @@ void ProjectorNode::afterCommand(const Pending& done, const Outcome& outcome)
         ask = &polls().status;
     else if (outcome.ok && (is(codes::kInputPc) || is(codes::kInputVideo)))
         ask = &polls().mode;
+    if (ask == &polls().status)
+        startFollowing();
     if (ask) {
         queuePoll(done.done ? Pending{*ask, false, done.done, outcome} : Pending{*ask}, true);
         return;
@@ -249,6 +264,31 @@ void ProjectorNode::afterCommand(const Pending& done, const Outcome& outcome)
         setState(QStringLiteral("audio_mute"), on(is(codes::kAudioMuteOn)));
     if (done.done)
         done.done(outcome);
+}
+
+void ProjectorNode::startFollowing()
+{
+    if (!followingSince_)
+        followingSince_ = clock_.now();
+    lastPower_.clear(); // the answer before the set does not count
+}
+
+void ProjectorNode::follow(const QString& power)
+{
+    const bool changing = power == u"count_down" || power == u"cooling_down";
+    if (changing)
+        startFollowing();
+    if (!followingSince_)
+        return;
+    // Settled: the same state twice in a row, and not on its way elsewhere.
+    const bool settled = !changing && !power.isEmpty() && power == lastPower_;
+    lastPower_ = power;
+    if (settled || clock_.now() - *followingSince_ >= timing_.followAtMost) {
+        followingSince_.reset();
+        lastPower_.clear();
+        return;
+    }
+    followAlarm_->start(timing_.follow); // a second after the answer: never more than one a second
 }
 
 void ProjectorNode::setOnline(bool online)

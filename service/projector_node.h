@@ -27,6 +27,12 @@ public:
         std::chrono::seconds poll{10};       // status, mode, setting
         std::chrono::seconds lampPoll{3600}; // l-time: some projectors lock up when asked too often
         Millis replyTimeout{500};
+        // While the power is changing, and after a set, the status is asked
+        // this often until two answers agree on a settled state.
+        Millis follow{1000};
+        // Followed at most this long: a projector stuck cooling down is then
+        // asked at the poll period again.
+        Millis followAtMost{std::chrono::minutes(5)};
     };
     // Most commands waiting; past that the oldest are dropped.
     static constexpr std::size_t kMaxWaiting = 16;
@@ -87,14 +93,22 @@ private:
     void afterCommand(const Pending& done, const Outcome& outcome);
     void setState(const QString& name, const QString& value);
     void setOnline(bool online);
+    // Starts or goes on following the power after a status answer (`power`
+    // empty when there was none), or after a set.
+    void follow(const QString& power);
+    void startFollowing();
 
     Timing timing_;
+    Clock& clock_;
     void closeIfLent();
 
     std::unique_ptr<PortLine> line_;
     std::unique_ptr<Alarm> pollAlarm_;
     std::unique_ptr<Alarm> lampAlarm_;
     std::unique_ptr<Alarm> reopenAlarm_;
+    std::unique_ptr<Alarm> followAlarm_;
+    std::optional<Millis> followingSince_; // while the power is followed
+    QString lastPower_;                    // the status answer before this one
     std::deque<Pending> commands_;
     std::deque<Pending> polls_;
     std::optional<Pending> running_;

@@ -6,6 +6,7 @@
 #include "tests/support/broker.h"
 #include "tools/sim/pty_projector.h"
 
+#include <QElapsedTimer>
 #include <QTcpSocket>
 #include <QTest>
 
@@ -27,6 +28,48 @@ QByteArray npmClient(const QString& host, quint16 port, const QString& password,
     const auto run =
         sim::runWhileServing(tool("node"), QStringList{kClient, host, QString::number(port), password} + steps, 30s);
     return run.out + run.err;
+}
+
+// One PJLink line on a connection of its own, the event loop running
+// meanwhile (the projectors answer on it): the answer, without its CR.
+QByteArray ask(const QString& host, quint16 port, const QByteArray& line)
+{
+    QTcpSocket socket;
+    QByteArray in;
+    QObject::connect(&socket, &QTcpSocket::readyRead, &socket, [&] { in += socket.readAll(); });
+    const auto answered = [&] {
+        QTest::qWait(5);
+        return in.endsWith('\r') || socket.state() == QAbstractSocket::UnconnectedState;
+    };
+    socket.connectToHost(host, port);
+    if (!test::until(answered, 5s) || !in.endsWith('\r')) // the greeting
+        return {};
+    in.clear();
+    socket.write(line + '\r');
+    test::until(answered, 10s);
+    return in.trimmed();
+}
+
+// orvik-gateway with default polls on the given projectors, one PJLink
+// address each from 127.0.1.1 on: true once all listen.
+bool startGateway(QProcess& gateway, const QTemporaryDir& dir, quint16 port,
+                  const std::vector<const PtyProjector*>& projectors, const QStringList& more = {})
+{
+    QByteArray ports;
+    for (std::size_t i = 0; i < projectors.size(); ++i)
+        ports += QStringLiteral("p%1 %2 pjlink=127.0.1.%1:%3\n")
+                     .arg(i + 1)
+                     .arg(projectors[i]->devicePath())
+                     .arg(port)
+                     .toUtf8();
+    gateway.setProcessChannelMode(QProcess::ForwardedErrorChannel);
+    gateway.start(QStringLiteral(ORVIK_GATEWAY_PATH),
+                  QStringList{QStringLiteral("--ports-file"), test::writeFile(dir, QStringLiteral("ports-own"), ports),
+                              QStringLiteral("--control-socket"), dir.filePath(QStringLiteral("own.sock"))}
+                      + more);
+    return gateway.waitForStarted() && test::until([&] {
+               return ask(QStringLiteral("127.0.1.%1").arg(projectors.size()), port, "%1POWR ?") == "%1POWR=1";
+           });
 }
 
 } // namespace
@@ -208,6 +251,46 @@ private slots:
                                  QStringList{QStringLiteral("--ports-file"), write("bad", ports)} + more, 10s);
         QCOMPARE(run.exitCode, 2);
         QVERIFY2(run.err.contains(said), run.err.constData());
+    }
+
+    // A controller that switches a projector on sees it warming, and then
+    // on within about a second of the projector, with polls at the default.
+    void aProjectorWarmingUpIsFollowed()
+    {
+        PtyProjector warming(PtyProjector::Options{.warmUp = 4000ms});
+        QProcess own;
+        const quint16 port = test::freePort();
+        QVERIFY(startGateway(own, dir, port, {&warming}));
+        QCOMPARE(ask(QStringLiteral("127.0.1.1"), port, "%1POWR 0"), QByteArray("%1POWR=OK"));
+        QCOMPARE(ask(QStringLiteral("127.0.1.1"), port, "%1POWR ?"), QByteArray("%1POWR=0"));
+        QElapsedTimer since;
+        since.start();
+        QCOMPARE(ask(QStringLiteral("127.0.1.1"), port, "%1POWR 1"), QByteArray("%1POWR=OK"));
+        QByteArrayList seen;
+        while (since.elapsed() < 8000 && !seen.contains("%1POWR=1")) {
+            const QByteArray answer = ask(QStringLiteral("127.0.1.1"), port, "%1POWR ?");
+            if (seen.isEmpty() || seen.last() != answer)
+                seen << answer;
+            QTest::qWait(100);
+        }
+        QCOMPARE(seen, QByteArrayList({"%1POWR=3", "%1POWR=1"}));
+        QVERIFY2(since.elapsed() < 6000, qPrintable(QString::number(since.elapsed())));
+        own.terminate();
+        QVERIFY(own.waitForFinished(10000));
+    }
+
+    // A projector slower than the default reply time-out is served when the
+    // service is told to wait longer.
+    void aSlowProjectorIsServedWithALongerTimeout()
+    {
+        PtyProjector slow(PtyProjector::Options{.delay = 800ms});
+        QProcess own;
+        const quint16 port = test::freePort();
+        QVERIFY(startGateway(own, dir, port, {&slow}, {QStringLiteral("--timeout"), QStringLiteral("1500")}));
+        QCOMPARE(ask(QStringLiteral("127.0.1.1"), port, "%1INPT 21"), QByteArray("%1INPT=OK"));
+        QCOMPARE(ask(QStringLiteral("127.0.1.1"), port, "%1INPT ?"), QByteArray("%1INPT=21"));
+        own.terminate();
+        QVERIFY(own.waitForFinished(10000));
     }
 
     void anAddressInUseEndsTheStart()

@@ -4,6 +4,7 @@
 #include "service/projector_node.h"
 #include "tools/sim/pty_projector.h"
 
+#include <QElapsedTimer>
 #include <QFile>
 #include <QTemporaryDir>
 #include <QTest>
@@ -105,6 +106,54 @@ private slots:
         node.command(std::get<Command>(parseCommand(QStringLiteral("audio-mute-on"))));
         QTRY_COMPARE(node.states().value(QStringLiteral("audio_mute")), QStringLiteral("on"));
         QVERIFY(!node.states().contains(QStringLiteral("video_mute")));
+    }
+
+    // While the power changes the status is asked about once a second, and
+    // no more often; once two answers agree the poll period is back.
+    void aChangingPowerIsFollowedAndThenLeftAlone()
+    {
+        sim::PtyProjector projector(sim::PtyProjector::Options{.warmUp = 2500ms, .coolDown = 1500ms});
+        TimerClock clock;
+        // The regular polls out of the way, once they have begun.
+        ProjectorNode node({QStringLiteral("hall"), projector.devicePath(), 0}, {}, {.poll = 60s}, clock);
+        node.start();
+        QTRY_VERIFY_WITH_TIMEOUT(node.states().contains(QStringLiteral("lamp_hours")) && node.waiting() == 0, 5000);
+        QElapsedTimer since;
+        QList<qint64> statusAt; // when each status question reached the projector
+        connect(&projector, &sim::PtyProjector::bytesReceived, this, [&](const QByteArray& bytes) {
+            if (bytes.contains("CR0\r"))
+                statusAt.append(since.elapsed());
+        });
+        QStringList powers;
+        connect(&node, &ProjectorNode::stateChanged, this, [&](const QString& name, const QString& value) {
+            if (name == u"power")
+                powers << QStringLiteral("%1@%2").arg(value).arg(since.elapsed() / 500 * 500);
+        });
+        const auto run = [&](const char* word) {
+            since.start();
+            statusAt.clear();
+            powers.clear();
+            node.command(std::get<Command>(parseCommand(QString::fromLatin1(word))));
+        };
+
+        run("power-off");
+        QTRY_VERIFY_WITH_TIMEOUT(powers.size() == 2, 5000);
+        QVERIFY2(powers.first().startsWith(QLatin1String("cooling_down@0")), qPrintable(powers.join(' ')));
+        QVERIFY2(powers.last().startsWith(QLatin1String("standby@")), qPrintable(powers.join(' ')));
+        QVERIFY(since.elapsed() < 1500 + 1500); // within about a second of the projector
+
+        run("power-on");
+        QTRY_VERIFY_WITH_TIMEOUT(node.states().value(QStringLiteral("power")) == u"on", 5000);
+        QVERIFY2(since.elapsed() < 2500 + 1500, qPrintable(powers.join(' ')));
+        QTest::qWait(2500);
+        // At most one status question a second, the first at once.
+        for (qsizetype i = 1; i < statusAt.size(); ++i)
+            QVERIFY2(statusAt[i] - statusAt[i - 1] >= 950, qPrintable(QString::number(statusAt[i] - statusAt[i - 1])));
+        // Warming for 2.5 s, then one more to agree: no more than that.
+        QVERIFY2(statusAt.size() <= 6, qPrintable(QString::number(statusAt.size())));
+        const qsizetype settled = statusAt.size();
+        QTest::qWait(3000);
+        QCOMPARE(statusAt.size(), settled); // the poll period again
     }
 
     void aLentPortIsClosedAfterItsExchangeAndTakenBack()

@@ -47,14 +47,16 @@ private slots:
         QCOMPARE(o.bridge.topicPrefix, QStringLiteral("orvik"));
         QCOMPARE(o.timing.poll, 10s);
         QCOMPARE(o.timing.lampPoll, 3600s);
+        QCOMPARE(o.timing.replyTimeout, 500ms);
         QCOMPARE(o.controlSocket, control::socketPath());
         QVERIFY(!o.controlSocketGiven);
         QVERIFY(o.prometheus.isEmpty());
 
         const auto gateway =
-            read(ServiceFaces::Any, {QStringLiteral("--ports-file"), file("ports-2", "a /dev/ttyS0 pjlink=:4353\n"),
-                                     QStringLiteral("--control-socket"), QStringLiteral("/run/x.sock"),
-                                     QStringLiteral("--poll"), QStringLiteral("5")});
+            read(ServiceFaces::Any,
+                 {QStringLiteral("--ports-file"), file("ports-2", "a /dev/ttyS0 pjlink=:4353\n"),
+                  QStringLiteral("--control-socket"), QStringLiteral("/run/x.sock"), QStringLiteral("--poll"),
+                  QStringLiteral("5"), QStringLiteral("--timeout"), QStringLiteral("1500")});
         QVERIFY(std::holds_alternative<ServiceOptions>(gateway));
         const ServiceOptions& g = std::get<ServiceOptions>(gateway);
         QVERIFY(!g.onBroker);
@@ -62,6 +64,7 @@ private slots:
         QVERIFY(g.controlSocketGiven);
         QCOMPARE(g.controlSocket, QStringLiteral("/run/x.sock"));
         QCOMPARE(g.timing.poll, 5s);
+        QCOMPARE(g.timing.replyTimeout, 1500ms); // a projector slow to answer
     }
 
     // Both password files are read as far as a password goes, no further.
@@ -104,6 +107,9 @@ private slots:
         QTest::newRow("a poll of no seconds")
             << int(ServiceFaces::Mqtt)
             << QStringList{QStringLiteral("--ports-file"), ports, QStringLiteral("--poll"), QStringLiteral("0")};
+        QTest::newRow("a time-out of no time")
+            << int(ServiceFaces::Mqtt)
+            << QStringList{QStringLiteral("--ports-file"), ports, QStringLiteral("--timeout"), QStringLiteral("0")};
         QTest::newRow("--username without a broker")
             << int(ServiceFaces::Any) << QStringList{QStringLiteral("--ports-file"), ports,
                                                      QStringLiteral("--prometheus"), QStringLiteral("m"),

@@ -1,5 +1,6 @@
 // orvik-projector-sim: simulated projectors, one pseudo-terminal each.
 // Prints each device path; hand one to the panel with --com1.
+#include "core/event_dispatcher.h"
 #include "core/exit_signals.h"
 #include "core/process_limits.h"
 #include "tools/sim/pty_projector.h"
@@ -14,6 +15,7 @@
 
 int main(int argc, char* argv[])
 {
+    orvik::useEventLoopOfHeadlessPrograms(); // two thousand ptys cost only their bytes
     QCoreApplication app(argc, argv);
     QCoreApplication::setApplicationName(QStringLiteral("orvik-projector-sim"));
 
