@@ -30,7 +30,10 @@ public:
             next();
         }))
     {
-        connect(line_.get(), &ProjectorLine::opened, this, &PortRun::next);
+        // The first command waits for the loop: every port of a round is
+        // opened before any reply time-out starts, since opening blocks
+        // (lock files are synced to disk where /run/lock is on one).
+        connect(line_.get(), &ProjectorLine::opened, this, &PortRun::next, Qt::QueuedConnection);
         connect(line_.get(), &ProjectorLine::refused, this, [this](const QString& text) { failPort(text, text); });
         connect(line_.get(), &ProjectorLine::lost, this, [this](const QString& text) { lost_ = text; });
         connect(line_.get(), &ProjectorLine::finished, this, &PortRun::onOutcome);
