@@ -249,6 +249,7 @@ void EpollEventDispatcher::registerTimer(int timerId, qint64 interval, Qt::Timer
 {
     const std::chrono::milliseconds period(std::max<qint64>(interval, 0));
     const Steady::time_point deadline = Steady::now() + period;
+    unregisterTimer(timerId); // registered anew: its old deadline must not stay behind
     timers_[timerId] = Timer{deadline, period, timerType, object};
     deadlines_.insert({deadline, timerId});
 }
