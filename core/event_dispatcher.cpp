@@ -103,15 +103,16 @@ bool EpollEventDispatcher::processEvents(QEventLoop::ProcessEventsFlags flags)
                 if (notifier && std::find(pending_.begin(), pending_.end(), notifier) == pending_.end())
                     pending_.push_back(notifier);
         }
-        activated += activateNotifiers(0);
+        activated += activateNotifiers();
     }
     if (includeTimers)
         activated += activateTimers();
     return activated > 0;
 }
 
-int EpollEventDispatcher::activateNotifiers(int activated)
+int EpollEventDispatcher::activateNotifiers()
 {
+    int activated = 0;
     // A handler may disable or delete any notifier, the pending ones too:
     // each is taken off the list before it is told, and unregistering takes
     // it off as well.

@@ -58,9 +58,9 @@ private:
     };
 
     void watch(int fd, Watched& watched);
-    int activateNotifiers(int ready);
+    int activateNotifiers();
     int activateTimers();
-    int waitMilliseconds(bool canWait) const;
+    int waitMilliseconds(bool includeTimers) const;
     void drainWakeUps();
 
     int epollFd_;
