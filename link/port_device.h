@@ -4,7 +4,7 @@
 #ifdef Q_OS_WIN
 #include "link/win_serial_device.h"
 #else
-#include "link/qt_serial_device.h"
+#include "link/unix_serial_device.h"
 #endif
 
 namespace orvik {
@@ -31,7 +31,7 @@ private:
 #ifdef Q_OS_WIN
     WinSerialDevice local_;
 #else
-    QtSerialDevice local_;
+    UnixSerialDevice local_;
 #endif
     NetworkDevice network_;
     ReconnectingDevice* active_ = &local_;
