@@ -93,14 +93,14 @@ long systemCallsOf(const char* sendPath, const QStringList& args)
 }
 
 // Whether the lock files' folder is in memory, as /run/lock is on a booted
-// Debian: each port's lock file is written and synced there.
+// Debian: each port's lock file is made and removed there.
 QString lockFolderKind()
 {
     struct statfs folder {};
     if (::statfs("/run/lock", &folder) != 0)
         return QStringLiteral("no /run/lock");
     return folder.f_type == TMPFS_MAGIC ? QStringLiteral("/run/lock in memory (tmpfs)")
-                                        : QStringLiteral("/run/lock on a disk: opening costs more than on tmpfs");
+                                        : QStringLiteral("/run/lock on a disk");
 }
 
 } // namespace
