@@ -51,6 +51,11 @@ bool applyTo(int fd, const LineSettings& s)
 {
     if (s.dataBits < 5 || s.stopBits == StopBits::OneAndHalf) // termios has neither
         return false;
+#ifndef CMSPAR // mark and space parity: Linux only
+    constexpr tcflag_t CMSPAR = 0;
+    if (s.parity == Parity::Mark || s.parity == Parity::Space)
+        return false;
+#endif
     termios line{};
     if (::tcgetattr(fd, &line) != 0)
         return false;
