@@ -5,8 +5,11 @@
 #   LOGGED_PROGRESS=FILE logged ...         progress read from FILE instead
 
 # The last progress a build printed: make's "[ 45%]", ninja's "[12/345]".
+# Nothing, and no failure, where there is none (cpack prints none): under
+# pipefail a grep that finds nothing would end the script that asked.
 progress_of() {
-  tail -c 4096 "$1" 2>/dev/null | tr '\r' '\n' | grep -oE '^\[ *[0-9]+%\]|^\[[0-9]+/[0-9]+\]' | tail -n 1 |
+  { tail -c 4096 "$1" 2>/dev/null || true; } | tr '\r' '\n' |
+    { grep -oE '^\[ *[0-9]+%\]|^\[[0-9]+/[0-9]+\]' || true; } | tail -n 1 |
     awk -F'[][/%]+' '{ if ($3 != "") printf "%d%%", 100 * $2 / $3; else printf "%d%%", $2 }'
 }
 
