@@ -4,6 +4,7 @@
 #include "link/port_map.h"
 
 #include <QFile>
+#include <QScopeGuard>
 #include <QTemporaryDir>
 #include <QTest>
 
@@ -89,6 +90,8 @@ private slots:
                                 + "/proj\xe9"
                                   "ctor";
         QVERIFY(::symlink("/dev/null", link.constData()) == 0);
+        // QTemporaryDir cannot remove a name that is no text: remove it here.
+        const auto removeLink = qScopeGuard([&link] { ::unlink(link.constData()); });
         QCOMPARE(devicePathFromBytes(link), QStringLiteral("/dev/null"));
     }
 
