@@ -14,10 +14,13 @@ work=$(mktemp -d /var/tmp/orvik-systemd.XXXXXX)
 tree=$work/tree
 log=$work/log
 nspawn=
+# The container's init, child of systemd-nspawn; empty before it starts.
+leader() { [ -n "$nspawn" ] && ps -o pid= --ppid "$nspawn" | head -n 1 | tr -d ' '; }
+inside() { nsenter -t "$(leader)" -a "$@"; }
 say() { echo "systemd: $*"; }
 fail() {
   echo "systemd: FAILED: $*" >&2
-  [ -n "$nspawn" ] && inside journalctl --no-pager -n 60 -o short-monotonic >&2 2>/dev/null
+  [ -z "$(leader)" ] || inside journalctl --no-pager -n 60 -o short-monotonic >&2 2>/dev/null || true
   [ -z "${ORVIK_SYSTEMD_HOLD:-}" ] || { echo "holding the container: nsenter -t $(leader) -a" >&2; sleep 900; }
   exit 1
 }
@@ -131,16 +134,21 @@ say "booting the container"
 SYSTEMD_NSPAWN_UNIFIED_HIERARCHY=1 systemd-nspawn -q -b -D "$tree" --register=no --keep-unit \
   --private-network --system-call-filter=bpf --machine="orvik-check-$$" >"$work/console" 2>&1 &
 nspawn=$!
-leader() { ps -o pid= --ppid "$nspawn" | head -n 1 | tr -d ' '; }
-inside() { nsenter -t "$(leader)" -a "$@"; }
+# systemd-nspawn's own messages say why a container never started (no
+# cgroups, / not a mount point in a chroot...): show them.
+unbooted() {
+  tail -n 20 "$work/console" >&2
+  fail "$1; systemd-nspawn's messages are above"
+}
 for _ in $(seq 100); do
-  [ -n "$(leader)" ] && inside systemctl is-system-running >/dev/null 2>&1 && break
+  kill -0 "$nspawn" 2>/dev/null || unbooted "systemd-nspawn ended before the container started"
   state=$( [ -n "$(leader)" ] && inside systemctl is-system-running 2>/dev/null || true)
-  [ "$state" = degraded ] && break
+  case $state in running | degraded) break ;; esac
   sleep 0.3
 done
+[ -n "$(leader)" ] || unbooted "the container did not start in 30 s"
 inside systemctl is-system-running --wait >/dev/null 2>&1 ||
-  { inside systemctl --failed --no-pager >&2; fail "the container did not come up"; }
+  { inside systemctl --failed --no-pager >&2 || true; fail "the container did not come up"; }
 
 # Waits up to $1 seconds for a command to succeed.
 within() {
