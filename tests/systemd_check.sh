@@ -14,14 +14,17 @@ work=$(mktemp -d /var/tmp/orvik-systemd.XXXXXX)
 tree=$work/tree
 log=$work/log
 nspawn=
+cgroup=
 # The container's init, child of systemd-nspawn; empty before it starts.
 leader() { [ -n "$nspawn" ] && ps -o pid= --ppid "$nspawn" | head -n 1 | tr -d ' '; }
-inside() { nsenter -t "$(leader)" -a "$@"; }
+# Its root directory too: run from a chroot, systemd-nspawn moves the tree
+# over the chroot's folder, and the mount namespace's root stays the machine's.
+inside() { nsenter -t "$(leader)" -a -r -w "$@"; }
 say() { echo "systemd: $*"; }
 fail() {
   echo "systemd: FAILED: $*" >&2
   [ -z "$(leader)" ] || inside journalctl --no-pager -n 60 -o short-monotonic >&2 2>/dev/null || true
-  [ -z "${ORVIK_SYSTEMD_HOLD:-}" ] || { echo "holding the container: nsenter -t $(leader) -a" >&2; sleep 900; }
+  [ -z "${ORVIK_SYSTEMD_HOLD:-}" ] || { echo "holding the container: nsenter -t $(leader) -a -r -w" >&2; sleep 900; }
   exit 1
 }
 cleanup() {
@@ -34,6 +37,7 @@ cleanup() {
     kill -9 "$init" "$nspawn" 2>/dev/null || true
     wait "$nspawn" 2>/dev/null || true
   fi
+  [ -z "$cgroup" ] || find "$cgroup" -depth -type d -exec rmdir {} + 2>/dev/null || true
   rm -rf "$work"
 }
 trap cleanup EXIT
@@ -131,8 +135,18 @@ chroot "$tree" systemctl enable orvik-sim@hall-1 orvik-sim@hall-2 orvik-test-net
   orvik-gateway orvik-night-off.timer >>"$log" 2>&1 || { cat "$log" >&2; fail "systemctl enable failed"; }
 
 say "booting the container"
-SYSTEMD_NSPAWN_UNIFIED_HIERARCHY=1 systemd-nspawn -q -b -D "$tree" --register=no --keep-unit \
-  --private-network --system-call-filter=bpf --machine="orvik-check-$$" >"$work/console" 2>&1 &
+# The container's systemd makes its slices below the cgroup it starts in:
+# two checks at once in one cgroup would share, and kill, each other's
+# units. So it starts in a cgroup of its own, below this one.
+v2=/sys/fs/cgroup
+[ -d $v2/unified ] && v2=$v2/unified # a hybrid hierarchy
+cgroup=$v2$(sed -n 's/^0:://p' /proc/self/cgroup)/orvik-check-$$
+mkdir "$cgroup" 2>/dev/null || cgroup=
+(
+  [ -z "$cgroup" ] || echo "$BASHPID" >"$cgroup/cgroup.procs" 2>/dev/null || true
+  SYSTEMD_NSPAWN_UNIFIED_HIERARCHY=1 exec systemd-nspawn -q -b -D "$tree" --register=no --keep-unit \
+    --private-network --system-call-filter=bpf --machine="orvik-check-$$"
+) >"$work/console" 2>&1 &
 nspawn=$!
 # systemd-nspawn's own messages say why a container never started (no
 # cgroups, / not a mount point in a chroot...): show them.
@@ -198,7 +212,7 @@ inside systemctl start orvik-night-off.service || fail "orvik-night-off.service 
 ok "orvik-night-off.service succeeds while the service runs"
 
 before=$(main_pid orvik-gateway.service)
-inside systemctl kill -s KILL orvik-gateway.service
+inside systemctl kill -s KILL orvik-gateway.service || fail "systemctl kill -s KILL orvik-gateway.service failed"
 restarted() { active orvik-gateway.service && [ "$(main_pid orvik-gateway.service)" != "$before" ]; }
 within 15 restarted || fail "orvik-gateway did not come back after kill -9"
 # A pty stays in exclusive mode after its user was killed (a device's is

@@ -52,11 +52,10 @@ wineserver -k 2>/dev/null
 
 # The real program on a virtual display: the window is centred on a
 # 1024x768 desktop, so its buttons stand at fixed places.
-display=
-for n in $(seq 90 120); do [ -e "/tmp/.X11-unix/X$n" ] || { display=:$n; break; }; done
-Xvfb "$display" -screen 0 1024x768x24 -nolisten tcp >/dev/null 2>&1 &
-xvfb=$!
-sleep 1
+. "$top/tools/virtual_display.sh"
+start_virtual_display 1024x768x24 || exit 1
+xvfb=$xvfb_pid
+display=$DISPLAY
 (cd "$app" && DISPLAY=$display timeout 120 wine explorer /desktop=orvik,1024x768 orvik-control.exe --com1 COM1 \
   >/dev/null 2>&1 &)
 for _ in $(seq 60); do

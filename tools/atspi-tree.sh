@@ -10,11 +10,10 @@ if [[ "${1:-}" != --inside ]]; then
     exec dbus-run-session -- "$0" --inside
 fi
 work=$(mktemp -d)
-Xvfb :77 -screen 0 1280x1024x24 >/dev/null 2>&1 &
-pids=($!)
+. tools/virtual_display.sh
+start_virtual_display 1280x1024x24
+pids=("$xvfb_pid")
 trap 'kill "${pids[@]}" 2>/dev/null; wait; rm -rf "$work"' EXIT
-sleep 1
-export DISPLAY=:77
 gdbus call --session --dest org.a11y.Bus --object-path /org/a11y/bus \
     --method org.a11y.Bus.GetAddress >/dev/null
 gdbus call --session --dest org.a11y.Bus --object-path /org/a11y/bus \
