@@ -253,9 +253,13 @@ private slots:
         Flood controlFlood([this] { return connectLocal(socket); }, "{\"v\":1,\"op\":\"hello\"}\n");
         double most = 0;
         qint64 slowest = 0;
+        // A flood is cut off once the system's buffers between it and the
+        // service are full (megabytes on loopback) and then 5 s go by: on a
+        // loaded machine, or under a sanitizer, filling them takes longer.
+        const auto bothCutOff = [&] { return pjlinkFlood.cutOff() >= 1 && controlFlood.cutOff() >= 1; };
         QElapsedTimer flooded;
         flooded.start();
-        while (flooded.elapsed() < 15'000) {
+        while (flooded.elapsed() < 15'000 || (!bothCutOff() && flooded.elapsed() < 60'000)) {
             QTest::qWait(1000);
             most = std::max(most, residentMib(gateway.processId()));
             const qint64 answered = hall2Answers();
@@ -269,8 +273,7 @@ private slots:
         const double bound = given > 0 ? given : 64;
         QVERIFY2(most < bound, qPrintable(QStringLiteral("%1 MiB").arg(most)));
         QVERIFY2(slowest < 1000, qPrintable(QStringLiteral("%1 ms").arg(slowest)));
-        QVERIFY(pjlinkFlood.cutOff() >= 1);
-        QVERIFY(controlFlood.cutOff() >= 1);
+        QVERIFY(bothCutOff());
         // And through the control socket too.
         const QJsonObject answer =
             ask({{"v", 1}, {"op", "run"}, {"id", 1}, {"device", hall2->devicePath()}, {"command", "status"}});
