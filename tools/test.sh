@@ -18,10 +18,14 @@ cd "$top"
 . tools/logged.sh
 
 passed=0
+# A failure's last line names the stage it ended in.
+current="packages"
+trap 'status=$?; [ "$status" -eq 0 ] || echo "$current: FAILED (status $status); $passed passed before it" >&2' EXIT
 # Runs a stage that is one check: "== NAME", its output, "NAME: passed".
 stage() {
   local name=$1 start=$SECONDS
   shift
+  current=$name
   echo "== $name"
   "$@"
   echo "$name: passed ($((SECONDS - start)) s)"
@@ -30,6 +34,7 @@ stage() {
 # Configures and builds a preset, its output in its build folder's log.
 build() {
   local preset=$1 folder=$2
+  current="building $preset"
   mkdir -p "$folder"
   logged "building $preset" "$folder/build.log" \
     sh -c "cmake --preset $preset && cmake --build --preset $preset -j$jobs"
@@ -37,6 +42,7 @@ build() {
 # Runs a preset's tests; every test counts.
 suite() {
   local preset=$1 start=$SECONDS count
+  current="the $preset suite"
   echo "== the $preset suite"
   ctest --preset "$preset" -j"$jobs"
   count=$(ctest --preset "$preset" -N | sed -n 's/^Total Tests: //p')
@@ -48,6 +54,7 @@ echo "== packages"
 tools/install-deps.sh test
 export QT_QPA_PLATFORM=offscreen
 
+current="the npm pjlink client"
 echo "== the npm pjlink client, as its lockfile pins it"
 (cd tests/pjlink-client && npm ci --no-audit --no-fund --loglevel=error)
 
@@ -97,6 +104,7 @@ suite sanitize
 build thread build-thread
 suite thread
 
+current="fuzzing"
 echo "== fuzzing, ${ORVIK_FUZZ_SECONDS:-30} s a target"
 fuzzed=$(mktemp)
 tools/fuzz.sh "${ORVIK_FUZZ_SECONDS:-30}" | tee "$fuzzed"
